@@ -1,0 +1,231 @@
+// The command operations: exact requests on the line, what they keep from
+// the replies, and the bounds of their buffers.
+#include "FakeSerialPort.h"
+#include "link/CXmit.h"
+
+#include <QtTest>
+
+namespace {
+
+struct Rig {
+    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
+    CXmit xmit;
+    Rig()
+    {
+        auto port = std::make_unique<FakeSerialPort>(line);
+        port->open(QString(), nullptr);
+        xmit.m_hPort = std::move(port);
+    }
+};
+
+enum class Op { RunCommandLine, OpenDeviceFile, SendImageBlock, ReadFileData, WriteFileData, Poll };
+
+// Reply frame with the given payload.
+QByteArray okReply(const QByteArray &payload)
+{
+    QByteArray frame("\x02", 1);
+    quint8 header;
+    QByteArray length;
+    if (payload.size() <= 3) {
+        header = static_cast<quint8>(0xF0 | payload.size());
+    } else if (payload.size() <= 255) {
+        header = 0xF4;
+        length.append(static_cast<char>(payload.size()));
+    } else {
+        header = 0xF8;
+        length.append(static_cast<char>(payload.size() >> 8));
+        length.append(static_cast<char>(payload.size() & 0xFF));
+    }
+    quint8 check = header;
+    frame.append(static_cast<char>(header));
+    for (char c : length + payload)
+        check ^= static_cast<quint8>(c);
+    // Every 0x02 after the start byte travels doubled.
+    QByteArray body = length + payload;
+    body.append(static_cast<char>(check));
+    for (char c : body) {
+        if (c == '\x02')
+            frame.append(c);
+        frame.append(c);
+    }
+    return frame;
+}
+
+} // namespace
+
+class CommandsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requests_data();
+    void requests();
+    void textBuffersAreBounded_data();
+    void textBuffersAreBounded();
+    void toDeviceTextRefusesASmallBuffer();
+    void pollIdentityStoresTheIdentity();
+    void pollIdentityCopiesNoMoreThanTheBuffer();
+    void pollIdentityOfAForeignDeviceCopiesNothing();
+    void readFileDataKeepsToTheDestination();
+    void readFileDataFailureLeavesTheDestination();
+};
+
+void CommandsTest::requests_data()
+{
+    QTest::addColumn<int>("op");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("sync") << int(Op::RunCommandLine) << "sync"
+                          << FakeLine::hex("02840573796E630086");
+    QTest::newRow("logo path: 15 payload bytes")
+        << int(Op::OpenDeviceFile) << "/mnt/logo.dg1"
+        << FakeLine::hex("02A40F002F6D6E742F6C6F676F2E64673100CB");
+    QTest::newRow("character above U+00FF sends its low byte")
+        << int(Op::RunCommandLine) << QString("a") + QChar(0x0142) << FakeLine::hex("02836142" "00A0");
+    QTest::newRow("image block at 01 23 45") << int(Op::SendImageBlock) << QString()
+                                             << FakeLine::hex("02C40601012345AABBB5");
+    QTest::newRow("read 256 bytes") << int(Op::ReadFileData) << QString()
+                                    << FakeLine::hex("02C3030001C1");
+    QTest::newRow("write two bytes") << int(Op::WriteFileData) << QString()
+                                     << FakeLine::hex("02C304010202C4");
+    QTest::newRow("identity poll") << int(Op::Poll) << QString() << FakeLine::hex("021010");
+}
+
+void CommandsTest::requests()
+{
+    QFETCH(int, op);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, line);
+
+    Rig rig;
+    rig.line->replies = {okReply(QByteArray())};
+    const quint8 two[2] = {0xAA, 0xBB};
+    const quint8 small[2] = {0x01, 0x02};
+    quint8 destination[300] = {};
+    switch (static_cast<Op>(op)) {
+    case Op::RunCommandLine:
+        rig.xmit.RunCommandLine(text);
+        break;
+    case Op::OpenDeviceFile:
+        rig.xmit.OpenDeviceFile(text);
+        break;
+    case Op::SendImageBlock:
+        rig.xmit.SendImageBlock(0x012345, two, 2);
+        break;
+    case Op::ReadFileData:
+        rig.xmit.ReadFileData(256, destination, sizeof destination);
+        break;
+    case Op::WriteFileData:
+        rig.xmit.WriteFileData(small, 2);
+        break;
+    case Op::Poll:
+        rig.xmit.PollIdentity();
+        break;
+    }
+    QCOMPARE(rig.line->written.toHex(' '), line.toHex(' '));
+}
+
+void CommandsTest::textBuffersAreBounded_data()
+{
+    QTest::addColumn<bool>("path");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("sent");
+
+    // Command line: text and its zero in 256 bytes.
+    QTest::newRow("command line of 255 fits") << false << 255 << true;
+    QTest::newRow("command line of 256 refused") << false << 256 << false;
+    QTest::newRow("command line of 5000 refused") << false << 5000 << false;
+    // Path: sub-command byte, path and zero in 256 bytes.
+    QTest::newRow("path of 254 fits") << true << 254 << true;
+    QTest::newRow("path of 255 refused") << true << 255 << false;
+}
+
+void CommandsTest::textBuffersAreBounded()
+{
+    QFETCH(bool, path);
+    QFETCH(int, length);
+    QFETCH(bool, sent);
+
+    Rig rig;
+    rig.line->replies = {okReply(QByteArray())};
+    const QString text(length, QChar('x'));
+    const bool ok = path ? rig.xmit.OpenDeviceFile(text) : rig.xmit.RunCommandLine(text);
+    QCOMPARE(ok, sent);
+    QCOMPARE(!rig.line->written.isEmpty(), sent);
+    // A text that does not fit is not the link's fault.
+    QCOMPARE(rig.xmit.m_linkError, 0);
+    if (sent) // header, two length bytes, the payload and the check
+        QCOMPARE(rig.line->written.size(), 1 + 3 + length + (path ? 2 : 1) + 1);
+}
+
+void CommandsTest::toDeviceTextRefusesASmallBuffer()
+{
+    quint8 buffer[5];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    QCOMPARE(CXmit::ToDeviceText("abcde", buffer, 5), -1);
+    QCOMPARE(buffer[0], quint8(0xEE));
+    QCOMPARE(CXmit::ToDeviceText("abcd", buffer, 5), 5);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), 5), QByteArray("abcd", 5));
+}
+
+void CommandsTest::pollIdentityStoresTheIdentity()
+{
+    Rig rig;
+    rig.line->replies = {okReply(FakeLine::hex("78170201"))};
+    quint8 buffer[8] = {};
+    QCOMPARE(rig.xmit.PollIdentity(buffer, sizeof buffer), quint8(0x17));
+    QCOMPARE(rig.xmit.m_deviceType, quint8(0x78));
+    QCOMPARE(g_softwareVersion, quint8(0x17));
+    QCOMPARE(g_hardwareVersion, quint8(1));
+    QCOMPARE(buffer[2], quint8(2));
+}
+
+void CommandsTest::pollIdentityCopiesNoMoreThanTheBuffer()
+{
+    Rig rig;
+    rig.line->replies = {okReply(FakeLine::hex("7817020101010101" "0101010101"))};
+    quint8 buffer[10];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    QCOMPARE(rig.xmit.PollIdentity(buffer, 8), quint8(0x17));
+    QCOMPARE(buffer[7], quint8(0x01));
+    QCOMPARE(buffer[8], quint8(0xEE));
+    QCOMPARE(buffer[9], quint8(0xEE));
+}
+
+void CommandsTest::pollIdentityOfAForeignDeviceCopiesNothing()
+{
+    Rig rig;
+    rig.xmit.m_deviceType = 0x82;
+    rig.line->replies = {okReply(FakeLine::hex("551701"))};
+    quint8 buffer[8];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    QCOMPARE(rig.xmit.PollIdentity(buffer, sizeof buffer), quint8(0));
+    QCOMPARE(buffer[0], quint8(0xEE));
+    QCOMPARE(rig.xmit.m_deviceType, quint8(0x82));
+}
+
+void CommandsTest::readFileDataKeepsToTheDestination()
+{
+    Rig rig;
+    rig.line->replies = {okReply(QByteArray(300, '\x41'))};
+    quint8 destination[210];
+    std::memset(destination, 0xEE, sizeof destination);
+    QVERIFY(rig.xmit.ReadFileData(300, destination, 200));
+    QCOMPARE(rig.xmit.m_replyLength, 300);
+    QCOMPARE(destination[199], quint8(0x41));
+    QCOMPARE(destination[200], quint8(0xEE));
+}
+
+void CommandsTest::readFileDataFailureLeavesTheDestination()
+{
+    Rig rig;
+    rig.line->replies = {FakeLine::hex("02E0E0")};
+    quint8 destination[4] = {9, 9, 9, 9};
+    QVERIFY(!rig.xmit.ReadFileData(4, destination, sizeof destination));
+    QCOMPARE(destination[0], quint8(9));
+    QCOMPARE(rig.xmit.m_linkError, 0);
+}
+
+QTEST_GUILESS_MAIN(CommandsTest)
+#include "tst_commands.moc"
