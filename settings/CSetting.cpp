@@ -1,0 +1,72 @@
+#include "settings/CSetting.h"
+
+#include "app/DialogUnits.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QRect>
+#include <QTimer>
+
+CSetting::CSetting(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("settingsForm"));
+    setAccessibleName(QStringLiteral("Device settings"));
+
+    // Marks the part of the form a technician sees. It is never drawn: it is
+    // only measured by the main window, and hidden so it takes no clicks.
+    m_upperFrame = new QFrame(this);
+    m_upperFrame->setObjectName(QStringLiteral("upperFrame"));
+    m_upperFrame->setFrameShape(QFrame::NoFrame);
+    m_upperFrame->setGeometry(DluToPixels(QRect(QPoint(0, 0), kUpperFrameDlu), font()));
+    m_upperFrame->hide();
+
+    resize(sizeHint());
+
+    m_formTimer = new QTimer(this);
+    m_formTimer->setObjectName(QStringLiteral("formTimer"));
+    m_formTimer->setSingleShot(true);
+    connect(m_formTimer, &QTimer::timeout, this, &CSetting::OnFormTimer);
+
+    hide();
+}
+
+QSize CSetting::sizeHint() const
+{
+    return DluToPixels(kFormDlu, font());
+}
+
+void CSetting::PrepareForDevice()
+{
+    show();
+    m_formTimer->start(kFirstTickMs);
+}
+
+void CSetting::StopFormTimer()
+{
+    m_formTimer->stop();
+}
+
+bool CSetting::IsFormTimerActive() const
+{
+    return m_formTimer->isActive();
+}
+
+void CSetting::OnFormTimer()
+{
+    m_formTimer->stop();
+    // Pending edits and the idle poll of the device will run here.
+    m_formTimer->start(kTickMs);
+}
+
+void CSetting::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
