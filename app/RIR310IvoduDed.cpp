@@ -9,6 +9,7 @@
 #include "settings/CSetting.h"
 
 #include <QKeyEvent>
+#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -30,6 +31,12 @@ int UpperFrameHeight(const CSetting *form)
 {
     const auto *frame = form->findChild<const QWidget *>(QStringLiteral("upperFrame"));
     return frame ? frame->height() : form->sizeHint().height();
+}
+
+// Height the form takes in the window once a device is connected.
+int ConnectedFormHeight(const CSetting *form)
+{
+    return g_manufacturerMode ? form->sizeHint().height() : UpperFrameHeight(form);
 }
 
 } // namespace
@@ -82,11 +89,29 @@ QString RIR310IvoduDed::BaseTitle()
 void RIR310IvoduDed::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // The first scan blocks the window; give it the chance to paint first.
     if (!m_started && !event->spontaneous()) {
+        PlaceOnScreen();
+        // The first scan blocks the window; give it the chance to paint first.
         m_started = true;
         m_connectTimer->start(kFirstAttemptMs);
     }
+}
+
+void RIR310IvoduDed::PlaceOnScreen()
+{
+    // The window grows downwards when a device connects (its top stays put).
+    // Centred at its small searching size, it would then hang off the bottom
+    // of many screens; centre it for the size it will have instead.
+    const QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const int decoration = qMax(0, frameGeometry().height() - height());
+    const int connectedHeight =
+        ConnectedFormHeight(m_form) + m_info->height() + kExtraHeight + decoration;
+    const int left = available.left() + qMax(0, (available.width() - frameGeometry().width()) / 2);
+    const int top = available.top() + qMax(0, (available.height() - connectedHeight) / 2);
+    move(left, top);
 }
 
 void RIR310IvoduDed::keyPressEvent(QKeyEvent *event)
@@ -187,9 +212,8 @@ void RIR310IvoduDed::UpdateLayout(CSetting *form)
                                    g_hardwareVersion);
         // Outside manufacturer mode the form is cut to its upper frame, so the
         // manufacturer's tools below it are out of view.
-        const QSize whole = form->sizeHint();
-        formHeight = g_manufacturerMode ? whole.height() : UpperFrameHeight(form);
-        form->setGeometry(0, 0, whole.width(), formHeight);
+        formHeight = ConnectedFormHeight(form);
+        form->setGeometry(0, 0, form->sizeHint().width(), formHeight);
     } else {
         m_form->hide();
     }

@@ -68,6 +68,7 @@ private:
     void OnConnectTimer();
     void OnLinkWatchTimer();
     void ReportRefusedPorts();
+    void PlaceOnScreen();
 
     QIcon m_hIcon;
     CSetting *m_form = nullptr;

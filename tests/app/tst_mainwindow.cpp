@@ -6,6 +6,7 @@
 #include "link/CXmit.h"
 #include "settings/CSetting.h"
 
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -142,6 +143,17 @@ void TestMainWindow::startsSearchingWithPlainTitle()
     QCOMPARE(window.Info()->pos(), QPoint(0, 0));
     QCOMPARE(window.Info()->m_progressRange, 1);
     QCOMPARE(window.height(), window.Info()->height() + 20);
+
+    // Placed so that the window still fits on the screen once it has grown
+    // downwards for a connected device.
+    const int connectedHeight =
+        DluToPixels(QSize(349, 252), window.Form()->font()).height() + window.Info()->height() + 20;
+    const QRect available = window.screen()->availableGeometry();
+    QVERIFY(connectedHeight <= available.height());
+    QVERIFY2(window.geometry().top() + connectedHeight <= available.bottom() + 1,
+             qPrintable(QStringLiteral("top %1, screen %2")
+                            .arg(window.geometry().top())
+                            .arg(available.height())));
 
     // With nothing to find it keeps searching, the form out of sight.
     auto *connectTimer = window.findChild<QTimer *>(QStringLiteral("connectTimer"));
@@ -364,9 +376,8 @@ void TestMainWindow::refusedPortIsReportedAndSearchGoesOn()
     window.show();
 
     QTRY_COMPARE_WITH_TIMEOUT(window.Info()->m_text,
-                              QStringLiteral("Cannot open /dev/ttyZL9: permission denied. Add "
-                                             "your user to the group of the serial devices, "
-                                             "then log in again."),
+                              QStringLiteral("Cannot open /dev/ttyZL9: permission denied. Ask "
+                                             "the administrator for access."),
                               5000);
     QTRY_VERIFY_WITH_TIMEOUT(opens >= 2, 10000);
     QVERIFY(!window.Form()->isVisible());
