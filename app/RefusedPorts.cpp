@@ -26,7 +26,7 @@ QString DescribeRefusedPorts(const QList<CXmit::RefusedPort> &refusals)
     if (refusals.isEmpty())
         return {};
 
-    // Lead with a port the user can fix by joining a group, if there is one.
+    // Lead with a port refused for permissions: that one the user can act on.
     const CXmit::RefusedPort *lead = &refusals.first();
     for (const CXmit::RefusedPort &refused : refusals) {
         if (IsPermissionProblem(refused)) {
@@ -40,16 +40,17 @@ QString DescribeRefusedPorts(const QList<CXmit::RefusedPort> &refusals)
         text += QStringLiteral(" (and %1 more)").arg(refusals.size() - 1);
     text += QStringLiteral(": %1.").arg(Reason(*lead));
 
-    // The status line has room for one short sentence of advice. The group
-    // that owns the device file is the one that grants access to it.
+    // The status line has room for one short sentence of advice. Joining the
+    // group that owns the device file only helps when that group may read
+    // and write it.
     if (IsPermissionProblem(*lead)) {
-        const QString group = QFileInfo(lead->path).group();
-        if (group.isEmpty())
-            text += QStringLiteral(" Add your user to the group of the serial devices, then "
-                                   "log in again.");
+        const QFileInfo device(lead->path);
+        const QString group = device.group();
+        const auto groupAccess = QFileDevice::ReadGroup | QFileDevice::WriteGroup;
+        if (!group.isEmpty() && (device.permissions() & groupAccess) == groupAccess)
+            text += QStringLiteral(" Join the group '%1', then log in again.").arg(group);
         else
-            text +=
-                QStringLiteral(" Add your user to the group '%1', then log in again.").arg(group);
+            text += QStringLiteral(" Ask the administrator for access.");
     }
     return text;
 }

@@ -19,16 +19,23 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QString m_ownedPort; // a file whose group is known
+    QString m_groupPort;   // the owning group may read and write it
+    QString m_privatePort; // only its owner may
 };
 
 void TestRefusedPorts::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_ownedPort = m_dir.filePath(QStringLiteral("ttyS7"));
-    QFile file(m_ownedPort);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(!QFileInfo(m_ownedPort).group().isEmpty());
+    m_groupPort = m_dir.filePath(QStringLiteral("ttyS7"));
+    m_privatePort = m_dir.filePath(QStringLiteral("ttyS8"));
+    for (const QString &path : {m_groupPort, m_privatePort}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::setPermissions(m_groupPort, QFile::ReadOwner | QFile::WriteOwner |
+                                                   QFile::ReadGroup | QFile::WriteGroup));
+    QVERIFY(QFile::setPermissions(m_privatePort, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(!QFileInfo(m_groupPort).group().isEmpty());
 }
 
 void TestRefusedPorts::describe_data()
@@ -36,18 +43,20 @@ void TestRefusedPorts::describe_data()
     QTest::addColumn<Refusals>("refusals");
     QTest::addColumn<QString>("expected");
 
-    const QString advice = QStringLiteral(" Add your user to the group of the serial devices, "
-                                          "then log in again.");
+    const QString askAdmin = QStringLiteral(" Ask the administrator for access.");
 
     QTest::newRow("nothing refused") << Refusals{} << QString();
     QTest::newRow("permission, no such file")
         << Refusals{{"/dev/ttyZL0", "permission denied"}}
-        << QStringLiteral("Cannot open /dev/ttyZL0: permission denied.") + advice;
+        << QStringLiteral("Cannot open /dev/ttyZL0: permission denied.") + askAdmin;
     QTest::newRow("permission: the owning group is named")
-        << Refusals{{m_ownedPort, "permission denied"}}
-        << QStringLiteral("Cannot open %1: permission denied. Add your user to the group '%2', "
-                          "then log in again.")
-               .arg(m_ownedPort, QFileInfo(m_ownedPort).group());
+        << Refusals{{m_groupPort, "permission denied"}}
+        << QStringLiteral("Cannot open %1: permission denied. Join the group '%2', then log "
+                          "in again.")
+               .arg(m_groupPort, QFileInfo(m_groupPort).group());
+    QTest::newRow("permission: the group has no access either")
+        << Refusals{{m_privatePort, "permission denied"}}
+        << QStringLiteral("Cannot open %1: permission denied.").arg(m_privatePort) + askAdmin;
     QTest::newRow("busy port: no group advice")
         << Refusals{{"/dev/ttyZL1", "in use by another program"}}
         << QStringLiteral("Cannot open /dev/ttyZL1: in use by another program.");
@@ -55,7 +64,7 @@ void TestRefusedPorts::describe_data()
         << Refusals{{"/dev/ttyZL1", "in use by another program"},
                     {"/dev/ttyZL2", "Permission denied."},
                     {"/dev/ttyZL3", "permission denied"}}
-        << QStringLiteral("Cannot open /dev/ttyZL2 (and 2 more): Permission denied.") + advice;
+        << QStringLiteral("Cannot open /dev/ttyZL2 (and 2 more): Permission denied.") + askAdmin;
     QTest::newRow("no reason given")
         << Refusals{{"/dev/ttyZL4", ""}} << QStringLiteral("Cannot open /dev/ttyZL4: refused.");
 }
