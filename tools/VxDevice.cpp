@@ -2,6 +2,7 @@
 
 #include "tools/VxRecords.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

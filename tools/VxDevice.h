@@ -60,8 +60,8 @@ public:
     void SetImageFinishDelay(int ms) { m_finishDelayMs = ms; }
     std::uint8_t SoftwareVersion() const { return m_options.sw; }
 
-    // The release announced by an image, if any (exposed for the tests of
-    // the rule through the transcript notes).
+    // The release an image announces: the digits after the first
+    // "VXSIM-RELEASE=". note says what was found, for the transcript.
     static std::optional<std::uint8_t> ReleaseOf(const Bytes &image, std::string &note);
 
 private:

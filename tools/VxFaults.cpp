@@ -41,17 +41,17 @@ bool ParseHexByte(std::string text, std::uint8_t &value)
 
 } // namespace
 
-bool ParseFault(const std::string &spec, Fault &out, std::string &error)
+bool ParseFault(const std::string &text, Fault &out, std::string &error)
 {
     Fault f;
-    f.spec = spec;
-    const std::size_t at = spec.find('@');
+    f.text = text;
+    const std::size_t at = text.find('@');
     if (at == std::string::npos) {
-        error = "fault needs KIND@TARGET: " + spec;
+        error = "fault needs KIND@TARGET: " + text;
         return false;
     }
-    std::string kind = spec.substr(0, at);
-    std::string target = spec.substr(at + 1);
+    std::string kind = text.substr(0, at);
+    std::string target = text.substr(at + 1);
 
     const std::size_t colon = kind.find(':');
     const std::string name = kind.substr(0, colon);
@@ -63,7 +63,7 @@ bool ParseFault(const std::string &spec, Fault &out, std::string &error)
     if (takesMs) {
         unsigned long ms = 0;
         if (!ParseUnsigned(kind.substr(colon + 1), 10, 3600000, ms)) {
-            error = "bad milliseconds in " + spec;
+            error = "bad milliseconds in " + text;
             return false;
         }
         f.ms = static_cast<int>(ms);
@@ -91,7 +91,7 @@ bool ParseFault(const std::string &spec, Fault &out, std::string &error)
         target = target.substr(0, comma);
         unsigned long n = 0;
         if (rest.rfind("times=", 0) != 0 || !ParseUnsigned(rest.substr(6), 10, ~0UL, n) || n == 0) {
-            error = "expected ,times=N (N at least 1) in " + spec;
+            error = "expected ,times=N (N at least 1) in " + text;
             return false;
         }
         f.times = n;
@@ -99,7 +99,7 @@ bool ParseFault(const std::string &spec, Fault &out, std::string &error)
     if (target.rfind("frame=", 0) == 0) {
         f.byFrame = true;
         if (!ParseUnsigned(target.substr(6), 10, ~0UL, f.frame) || f.frame == 0) {
-            error = "frame numbers start at 1: " + spec;
+            error = "frame numbers start at 1: " + text;
             return false;
         }
     } else if (target.rfind("cmd=", 0) == 0) {
@@ -108,18 +108,18 @@ bool ParseFault(const std::string &spec, Fault &out, std::string &error)
         if (slash != std::string::npos) {
             std::uint8_t sub = 0;
             if (!ParseHexByte(code.substr(slash + 1), sub)) {
-                error = "bad sub-command byte in " + spec;
+                error = "bad sub-command byte in " + text;
                 return false;
             }
             f.sub = sub;
             code = code.substr(0, slash);
         }
         if (!ParseHexByte(code, f.command) || (f.command & 0x0F) != 0) {
-            error = "command codes are 0x10, 0x20 ... 0xF0: " + spec;
+            error = "command codes are 0x10, 0x20 ... 0xF0: " + text;
             return false;
         }
     } else {
-        error = "target must be cmd=0xNN[/SUB] or frame=N: " + spec;
+        error = "target must be cmd=0xNN[/SUB] or frame=N: " + text;
         return false;
     }
     out = std::move(f);

@@ -24,10 +24,10 @@ struct Fault
     std::uint8_t command = 0;
     std::optional<std::uint8_t> sub;
     std::optional<unsigned long> times; // how many more times it fires
-    std::string spec;
+    std::string text;
 };
 
-bool ParseFault(const std::string &spec, Fault &out, std::string &error);
+bool ParseFault(const std::string &text, Fault &out, std::string &error);
 
 // The junk a "garbage" fault sends in front of the real reply: stray bytes,
 // and start bytes followed by headers a receiver must not accept.

@@ -58,7 +58,7 @@ Options (NUMBER is decimal, or hexadecimal with 0x):
   --finish-ms N        time the 0x82 device takes to store an image before it
                        answers the end of an upload (default 0)
   --baud N             pace the output at N bit/s, 10 bits per byte (default: unpaced)
-  --fault SPEC         misbehave as SPEC says (repeatable; below)
+  --fault FAULT        misbehave as FAULT says (repeatable; below)
   --link PATH          keep a symbolic link PATH -> current terminal path
   --exit-with-parent   end (as on SIGTERM) when the parent process ends
   --verbose            copy the transcript lines to standard error
@@ -69,7 +69,7 @@ VXSIM-RELEASE= followed by decimal digits (first occurrence only). After the
 next restart the device reports that number (0..255) as its software version.
 An image without it, or with a number above 255, leaves the version unchanged.
 
-Faults: KIND@TARGET[,times=N]
+FAULT: KIND@TARGET[,times=N]
   KIND    refuse      answer 0xE0 (the command is not carried out)
           silent      no answer (the command is not carried out)
           badcheck    answer with a wrong check byte
@@ -86,7 +86,7 @@ Faults: KIND@TARGET[,times=N]
           applies; a request gets at most one.
   e.g.  --fault silent@cmd=0x10,times=2  --fault delay:300@cmd=0xC0/03
 
-Standard input takes one control per line: a fault SPEC, "status N",
+Standard input takes one control per line: a FAULT, "status N",
 "vanish MS", "silent on", "silent off" (ignore every request), "clear" (drop
 all faults, silent off). End of input is not the end of the simulator.
 
@@ -460,7 +460,7 @@ public:
                 break;
             }
             if (r > 0 && stdinIndex >= 0 &&
-                (fds[stdinIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
+                (fds[stdinIndex].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
                 ReadControl();
             }
             if (r > 0 && masterIndex >= 0 && m_pty.IsOpen() &&
@@ -569,7 +569,7 @@ private:
         }
         const std::optional<Fault> fault = m_faults.Match(number, frame);
         if (fault) {
-            m_log.Note("fault " + fault->spec + " on frame " + std::to_string(number));
+            m_log.Note("fault " + fault->text + " on frame " + std::to_string(number));
             if (fault->kind == FaultKind::Silent) {
                 return;
             }
@@ -899,6 +899,13 @@ int main(int argc, char **argv)
 {
     const auto start = Clock::now();
     const pid_t parent = ::getppid();
+    // Started with a standard descriptor closed, the terminal or the signal
+    // pipe would take its number and be mistaken for it.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", O_RDWR) != fd) {
+            return 1;
+        }
+    }
     Options opt;
     const int parsed = ParseOptions(argc, argv, opt);
     if (parsed != 0) {
@@ -918,6 +925,9 @@ int main(int argc, char **argv)
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Started in the background of a shell, reading the control input must
+    // not stop us; the read fails instead and the control input is dropped.
+    std::signal(SIGTTIN, SIG_IGN);
 #ifdef __linux__
     if (opt.exitWithParent) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);

@@ -388,7 +388,7 @@ void VxsimTest::imageUploadAndRestart()
 
     Simulator sim;
     QVERIFY(
-        sim.Start({"--type", "0x82", "--sw", "23", "--restart-ms", "300", "--finish-ms", "100"}));
+        sim.Start({"--type", "0x82", "--sw", "23", "--restart-ms", "1000", "--finish-ms", "100"}));
     Client c(sim.Path());
 
     QCOMPARE(Outcome(c.Transact(0xC0, Hex("00"))), QString("ok:"));
