@@ -48,7 +48,8 @@ class CXmit
 public:
     // A port the last scan could not open for a reason the user can act on
     // (permissions, another program holding it).
-    struct RefusedPort {
+    struct RefusedPort
+    {
         QString path;
         QString reason;
     };
@@ -111,7 +112,7 @@ private:
     void AppendTx(quint8 value, bool isCheck);
 
     QStringList m_portPaths;
-    QString m_portPath;     // path of the open port
+    QString m_portPath;      // path of the open port
     QString m_lastFoundPath; // where the device was last found
     QList<RefusedPort> m_refusals;
     std::function<std::unique_ptr<SerialPort>()> m_factory;

@@ -1,6 +1,7 @@
 #include "settings/CSetting.h"
 
 #include "app/DialogUnits.h"
+#include "link/CXmit.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -54,7 +55,11 @@ bool CSetting::IsFormTimerActive() const
 void CSetting::OnFormTimer()
 {
     m_formTimer->stop();
-    // Pending edits and the idle poll of the device will run here.
+    // Nothing is pending yet (the edits come with the form's controls), so
+    // every tick is an idle poll. Its failure raises the link error, which
+    // is how a device that went away is noticed.
+    quint8 identity[8] = {};
+    g_xmit.PollIdentity(identity, sizeof identity);
     m_formTimer->start(kTickMs);
 }
 

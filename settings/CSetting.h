@@ -10,7 +10,8 @@ class QTimer;
 // The settings form that fills the upper part of the main window while a
 // device is connected. For now it only keeps the shape the main window lays
 // out (the whole form, and the invisible upper frame that marks what a
-// technician sees) and the form timer's rhythm; the controls come later.
+// technician sees) and the form timer's rhythm with its idle poll of the
+// device; the controls come later.
 class CSetting : public QWidget
 {
     Q_OBJECT

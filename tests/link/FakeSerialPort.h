@@ -11,7 +11,8 @@
 // A serial port that answers each request with a scripted byte string.
 // Replies are handed out only after something was written, so the
 // stale-input flush of a transaction never eats them.
-struct FakeLine {
+struct FakeLine
+{
     SerialPort::OpenResult openResult = SerialPort::OpenResult::Ok;
     QString openError;
     QList<QByteArray> replies; // one per request; an empty entry means silence
@@ -23,6 +24,34 @@ struct FakeLine {
     bool open = false;
 
     static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+
+    // A good 0xF0 reply frame carrying payload, as the device sends it.
+    static QByteArray okReply(const QByteArray &payload)
+    {
+        QByteArray body;
+        if (payload.size() <= 3) {
+            body.append(static_cast<char>(0xF0 | payload.size()));
+        } else if (payload.size() <= 255) {
+            body.append(static_cast<char>(0xF4));
+            body.append(static_cast<char>(payload.size()));
+        } else {
+            body.append(static_cast<char>(0xF8));
+            body.append(static_cast<char>(payload.size() >> 8));
+            body.append(static_cast<char>(payload.size() & 0xFF));
+        }
+        body.append(payload);
+        quint8 check = 0;
+        for (char c : body)
+            check ^= static_cast<quint8>(c);
+        body.append(static_cast<char>(check));
+        QByteArray frame("\x02", 1);
+        for (char c : body) {
+            if (c == '\x02')
+                frame.append(c); // every 0x02 after the start byte travels doubled
+            frame.append(c);
+        }
+        return frame;
+    }
 };
 
 class FakeSerialPort final : public SerialPort
@@ -76,7 +105,8 @@ private:
 };
 
 // Several fake ports by path, for discovery: records the order of opens.
-struct FakeBus {
+struct FakeBus
+{
     QMap<QString, std::shared_ptr<FakeLine>> lines;
     QStringList openOrder;
 

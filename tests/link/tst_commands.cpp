@@ -7,7 +7,8 @@
 
 namespace {
 
-struct Rig {
+struct Rig
+{
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     CXmit xmit;
     Rig()
@@ -19,37 +20,6 @@ struct Rig {
 };
 
 enum class Op { RunCommandLine, OpenDeviceFile, SendImageBlock, ReadFileData, WriteFileData, Poll };
-
-// Reply frame with the given payload.
-QByteArray okReply(const QByteArray &payload)
-{
-    QByteArray frame("\x02", 1);
-    quint8 header;
-    QByteArray length;
-    if (payload.size() <= 3) {
-        header = static_cast<quint8>(0xF0 | payload.size());
-    } else if (payload.size() <= 255) {
-        header = 0xF4;
-        length.append(static_cast<char>(payload.size()));
-    } else {
-        header = 0xF8;
-        length.append(static_cast<char>(payload.size() >> 8));
-        length.append(static_cast<char>(payload.size() & 0xFF));
-    }
-    quint8 check = header;
-    frame.append(static_cast<char>(header));
-    for (char c : length + payload)
-        check ^= static_cast<quint8>(c);
-    // Every 0x02 after the start byte travels doubled.
-    QByteArray body = length + payload;
-    body.append(static_cast<char>(check));
-    for (char c : body) {
-        if (c == '\x02')
-            frame.append(c);
-        frame.append(c);
-    }
-    return frame;
-}
 
 } // namespace
 
@@ -82,13 +52,15 @@ void CommandsTest::requests_data()
         << int(Op::OpenDeviceFile) << "/mnt/logo.dg1"
         << FakeLine::hex("02A40F002F6D6E742F6C6F676F2E64673100CB");
     QTest::newRow("character above U+00FF sends its low byte")
-        << int(Op::RunCommandLine) << QString("a") + QChar(0x0142) << FakeLine::hex("02836142" "00A0");
-    QTest::newRow("image block at 01 23 45") << int(Op::SendImageBlock) << QString()
-                                             << FakeLine::hex("02C40601012345AABBB5");
-    QTest::newRow("read 256 bytes") << int(Op::ReadFileData) << QString()
-                                    << FakeLine::hex("02C3030001C1");
-    QTest::newRow("write two bytes") << int(Op::WriteFileData) << QString()
-                                     << FakeLine::hex("02C304010202C4");
+        << int(Op::RunCommandLine) << QString("a") + QChar(0x0142)
+        << FakeLine::hex("02836142"
+                         "00A0");
+    QTest::newRow("image block at 01 23 45")
+        << int(Op::SendImageBlock) << QString() << FakeLine::hex("02C40601012345AABBB5");
+    QTest::newRow("read 256 bytes")
+        << int(Op::ReadFileData) << QString() << FakeLine::hex("02C3030001C1");
+    QTest::newRow("write two bytes")
+        << int(Op::WriteFileData) << QString() << FakeLine::hex("02C304010202C4");
     QTest::newRow("identity poll") << int(Op::Poll) << QString() << FakeLine::hex("021010");
 }
 
@@ -99,7 +71,7 @@ void CommandsTest::requests()
     QFETCH(QByteArray, line);
 
     Rig rig;
-    rig.line->replies = {okReply(QByteArray())};
+    rig.line->replies = {FakeLine::okReply(QByteArray())};
     const quint8 two[2] = {0xAA, 0xBB};
     const quint8 small[2] = {0x01, 0x02};
     quint8 destination[300] = {};
@@ -148,7 +120,7 @@ void CommandsTest::textBuffersAreBounded()
     QFETCH(bool, sent);
 
     Rig rig;
-    rig.line->replies = {okReply(QByteArray())};
+    rig.line->replies = {FakeLine::okReply(QByteArray())};
     const QString text(length, QChar('x'));
     const bool ok = path ? rig.xmit.OpenDeviceFile(text) : rig.xmit.RunCommandLine(text);
     QCOMPARE(ok, sent);
@@ -172,7 +144,7 @@ void CommandsTest::toDeviceTextRefusesASmallBuffer()
 void CommandsTest::pollIdentityStoresTheIdentity()
 {
     Rig rig;
-    rig.line->replies = {okReply(FakeLine::hex("78170201"))};
+    rig.line->replies = {FakeLine::okReply(FakeLine::hex("78170201"))};
     quint8 buffer[8] = {};
     QCOMPARE(rig.xmit.PollIdentity(buffer, sizeof buffer), quint8(0x17));
     QCOMPARE(rig.xmit.m_deviceType, quint8(0x78));
@@ -184,7 +156,8 @@ void CommandsTest::pollIdentityStoresTheIdentity()
 void CommandsTest::pollIdentityCopiesNoMoreThanTheBuffer()
 {
     Rig rig;
-    rig.line->replies = {okReply(FakeLine::hex("7817020101010101" "0101010101"))};
+    rig.line->replies = {FakeLine::okReply(FakeLine::hex("7817020101010101"
+                                                         "0101010101"))};
     quint8 buffer[10];
     std::memset(buffer, 0xEE, sizeof buffer);
     QCOMPARE(rig.xmit.PollIdentity(buffer, 8), quint8(0x17));
@@ -197,7 +170,7 @@ void CommandsTest::pollIdentityOfAForeignDeviceCopiesNothing()
 {
     Rig rig;
     rig.xmit.m_deviceType = 0x82;
-    rig.line->replies = {okReply(FakeLine::hex("551701"))};
+    rig.line->replies = {FakeLine::okReply(FakeLine::hex("551701"))};
     quint8 buffer[8];
     std::memset(buffer, 0xEE, sizeof buffer);
     QCOMPARE(rig.xmit.PollIdentity(buffer, sizeof buffer), quint8(0));
@@ -208,7 +181,7 @@ void CommandsTest::pollIdentityOfAForeignDeviceCopiesNothing()
 void CommandsTest::readFileDataKeepsToTheDestination()
 {
     Rig rig;
-    rig.line->replies = {okReply(QByteArray(300, '\x41'))};
+    rig.line->replies = {FakeLine::okReply(QByteArray(300, '\x41'))};
     quint8 destination[210];
     std::memset(destination, 0xEE, sizeof destination);
     QVERIFY(rig.xmit.ReadFileData(300, destination, 200));

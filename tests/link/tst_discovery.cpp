@@ -1,7 +1,7 @@
 // Finding the device: the identity rules, the order of a scan, refused
 // ports, and the real serial path against the simulator on pseudo-terminals.
 #include "FakeSerialPort.h"
-#include "SimulatorFixture.h"
+#include "app/SimulatorProcess.h"
 #include "link/CXmit.h"
 
 #include <QtTest>
@@ -11,20 +11,30 @@
 
 namespace {
 
-QByteArray okReply(const QByteArray &payload)
+// The simulator of one test, with its transcript in a folder of the test's.
+struct Sim
 {
-    QByteArray frame("\x02", 1);
-    const quint8 header = static_cast<quint8>(payload.size() <= 3 ? 0xF0 | payload.size() : 0xF4);
-    quint8 check = header;
-    frame.append(static_cast<char>(header));
-    if (payload.size() > 3) {
-        frame.append(static_cast<char>(payload.size()));
-        check ^= static_cast<quint8>(payload.size());
+    SimulatorProcess process;
+    QTemporaryDir folder;
+    QString transcriptPath() const { return folder.filePath("transcript.txt"); }
+    bool start(const QString &type, const QStringList &extra = {})
+    {
+        QString why;
+        const bool ok = process.Start(QStringLiteral(VXSIM_PATH), type, &why,
+                                      extra + QStringList{"--transcript", transcriptPath()});
+        if (!ok)
+            qWarning() << why;
+        return ok;
     }
-    for (char c : payload)
-        check ^= static_cast<quint8>(c);
-    return frame.append(payload).append(static_cast<char>(check));
-}
+    QString link() const { return process.LinkPath(); }
+    QStringList transcript() const
+    {
+        QFile file(transcriptPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLocal8Bit(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+};
 
 void attach(CXmit &xmit, FakeBus &bus, const QStringList &paths)
 {
@@ -91,22 +101,26 @@ void DiscoveryTest::identityRules_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("software");
     QTest::addColumn<int>("hardware");
+    QTest::addColumn<int>("linkError");
 
-    QTest::newRow("0x82 with hardware") << okReply(FakeLine::hex("821701")) << 0x17 << 0x82 << 0x17
-                                        << 1;
-    QTest::newRow("0x82 two bytes: hardware 0") << okReply(FakeLine::hex("8217")) << 0x17 << 0x82
-                                                << 0x17 << 0;
-    QTest::newRow("0x78 four bytes") << okReply(FakeLine::hex("78170203")) << 0x17 << 0x78 << 0x17
-                                     << 3;
-    QTest::newRow("0x78 three bytes: hardware 0") << okReply(FakeLine::hex("781702")) << 0x17
-                                                  << 0x78 << 0x17 << 0;
+    // Only an exchange that failed raises the link error; a good frame from
+    // something that is not our device does not.
+    QTest::newRow("0x82 with hardware")
+        << FakeLine::okReply(FakeLine::hex("821701")) << 0x17 << 0x82 << 0x17 << 1 << 0;
+    QTest::newRow("0x82 two bytes: hardware 0")
+        << FakeLine::okReply(FakeLine::hex("8217")) << 0x17 << 0x82 << 0x17 << 0 << 0;
+    QTest::newRow("0x78 four bytes")
+        << FakeLine::okReply(FakeLine::hex("78170203")) << 0x17 << 0x78 << 0x17 << 3 << 0;
+    QTest::newRow("0x78 three bytes: hardware 0")
+        << FakeLine::okReply(FakeLine::hex("781702")) << 0x17 << 0x78 << 0x17 << 0 << 0;
     QTest::newRow("version 0 is no device, but is stored")
-        << okReply(FakeLine::hex("820001")) << 0 << 0x82 << 0 << 1;
-    QTest::newRow("one byte carries no version") << okReply(FakeLine::hex("82")) << 0 << 0x82 << 0
-                                                 << 0;
-    QTest::newRow("foreign type") << okReply(FakeLine::hex("551701")) << 0 << 0 << 0 << 0;
-    QTest::newRow("refusal") << FakeLine::hex("02E0E0") << 0 << 0 << 0 << 0;
-    QTest::newRow("silence") << QByteArray() << 0 << 0 << 0 << 0;
+        << FakeLine::okReply(FakeLine::hex("820001")) << 0 << 0x82 << 0 << 1 << 0;
+    QTest::newRow("one byte carries no version")
+        << FakeLine::okReply(FakeLine::hex("82")) << 0 << 0x82 << 0 << 0 << 0;
+    QTest::newRow("foreign type") << FakeLine::okReply(FakeLine::hex("551701")) << 0 << 0 << 0 << 0
+                                  << 0;
+    QTest::newRow("refusal") << FakeLine::hex("02E0E0") << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("silence") << QByteArray() << 0 << 0 << 0 << 0 << 1;
 }
 
 void DiscoveryTest::identityRules()
@@ -116,6 +130,7 @@ void DiscoveryTest::identityRules()
     QFETCH(int, type);
     QFETCH(int, software);
     QFETCH(int, hardware);
+    QFETCH(int, linkError);
 
     FakeBus bus;
     CXmit xmit;
@@ -126,7 +141,7 @@ void DiscoveryTest::identityRules()
     QCOMPARE(int(g_softwareVersion), software);
     QCOMPARE(int(g_hardwareVersion), hardware);
     QCOMPARE(xmit.IsPortOpen(), found != 0);
-    QCOMPARE(xmit.m_linkError, found != 0 ? 0 : 1);
+    QCOMPARE(xmit.m_linkError, linkError);
 }
 
 void DiscoveryTest::scanStartsWhereTheDeviceWasLastFound()
@@ -137,7 +152,8 @@ void DiscoveryTest::scanStartsWhereTheDeviceWasLastFound()
     attach(xmit, bus, paths);
     for (const QString &p : paths)
         bus.add(p);
-    bus.lines["C"]->replies = {okReply(FakeLine::hex("821701")), okReply(FakeLine::hex("821701"))};
+    bus.lines["C"]->replies = {FakeLine::okReply(FakeLine::hex("821701")),
+                               FakeLine::okReply(FakeLine::hex("821701"))};
 
     QCOMPARE(int(xmit.FindDevice()), 0x17);
     QCOMPARE(bus.openOrder, (QStringList{"A", "B", "C"}));
@@ -151,7 +167,7 @@ void DiscoveryTest::scanStartsWhereTheDeviceWasLastFound()
 
     // Moved to A: the scan goes C, D, then wraps round to A.
     bus.openOrder.clear();
-    bus.lines["A"]->replies = {okReply(FakeLine::hex("821701"))};
+    bus.lines["A"]->replies = {FakeLine::okReply(FakeLine::hex("821701"))};
     QCOMPARE(int(xmit.FindDevice()), 0x17);
     QCOMPARE(bus.openOrder, (QStringList{"C", "D", "A"}));
     QCOMPARE(xmit.m_portNumber, 0);
@@ -163,7 +179,8 @@ void DiscoveryTest::scanFollowsTheDeviceWhenTheListChanges()
     CXmit xmit;
     attach(xmit, bus, {"A", "B"});
     bus.add("A");
-    bus.add("B")->replies = {okReply(FakeLine::hex("821701")), okReply(FakeLine::hex("821701"))};
+    bus.add("B")->replies = {FakeLine::okReply(FakeLine::hex("821701")),
+                             FakeLine::okReply(FakeLine::hex("821701"))};
     QVERIFY(xmit.FindDevice() != 0);
 
     // A new port appears in front: the scan still starts at B.
@@ -215,7 +232,7 @@ void DiscoveryTest::refusedPortsAreReportedAndSkipped()
     auto busy = bus.add("busy");
     busy->openResult = SerialPort::OpenResult::Busy;
     busy->openError = "in use by another program";
-    bus.add("dev")->replies = {okReply(FakeLine::hex("821701"))};
+    bus.add("dev")->replies = {FakeLine::okReply(FakeLine::hex("821701"))};
 
     QCOMPARE(int(xmit.FindDevice()), 0x17);
     QCOMPARE(xmit.CurrentPortPath(), QString("dev"));
@@ -228,15 +245,15 @@ void DiscoveryTest::refusedPortsAreReportedAndSkipped()
     // Each scan reports afresh.
     denied->openResult = SerialPort::OpenResult::Ok;
     busy->openResult = SerialPort::OpenResult::Ok;
-    bus.lines["dev"]->replies = {okReply(FakeLine::hex("821701"))};
+    bus.lines["dev"]->replies = {FakeLine::okReply(FakeLine::hex("821701"))};
     xmit.FindDevice();
     QVERIFY(xmit.LastScanRefusals().isEmpty());
 }
 
 void DiscoveryTest::findsTheSimulatorAmongSilentAndMissingPorts()
 {
-    Simulator sim;
-    QVERIFY(sim.start({"--type", "0x82", "--sw", "23", "--hw", "1"}));
+    Sim sim;
+    QVERIFY(sim.start("0x82", {"--sw", "23", "--hw", "1"}));
     SilentTerminal silent;
     QVERIFY(!silent.path().isEmpty());
 
@@ -258,8 +275,8 @@ void DiscoveryTest::findsTheSimulatorAmongSilentAndMissingPorts()
 
 void DiscoveryTest::transactionsAgainstTheSimulator()
 {
-    Simulator sim;
-    QVERIFY(sim.start({"--type", "0x78", "--sw", "23", "--hw", "3", "--status", "2"}));
+    Sim sim;
+    QVERIFY(sim.start("0x78", {"--sw", "23", "--hw", "3", "--status", "2"}));
     CXmit xmit;
     xmit.SetPortPaths({sim.link()});
     QCOMPARE(int(xmit.FindDevice()), 23);
@@ -299,8 +316,8 @@ void DiscoveryTest::identityAgainstTheSimulator()
     QFETCH(int, found);
     QFETCH(int, hardware);
 
-    Simulator sim;
-    QVERIFY(sim.start({"--id-bytes", idBytes}));
+    Sim sim;
+    QVERIFY(sim.start("0x82", {"--id-bytes", idBytes}));
     CXmit xmit;
     xmit.SetPortPaths({sim.link()});
     QCOMPARE(int(xmit.FindDevice()), found);
@@ -310,17 +327,17 @@ void DiscoveryTest::identityAgainstTheSimulator()
 
 void DiscoveryTest::lostSimulatorRaisesTheLinkError()
 {
-    Simulator sim;
-    QVERIFY(sim.start({"--type", "0x82"}));
+    Sim sim;
+    QVERIFY(sim.start("0x82"));
     CXmit xmit;
     xmit.SetPortPaths({sim.link()});
     QVERIFY(xmit.FindDevice() != 0);
 
-    sim.control("silent on");
+    sim.process.SendControl("silent on");
     QTRY_VERIFY_WITH_TIMEOUT(!xmit.Transact(0x10, nullptr, 0, 500), 5000);
     QCOMPARE(xmit.m_linkError, 1);
 
-    sim.stop();
+    sim.process.Stop();
     xmit.m_linkError = 0;
     QVERIFY(!xmit.Transact(0x10, nullptr, 0, 500));
     QCOMPARE(xmit.m_linkError, 1);

@@ -7,7 +7,8 @@
 namespace {
 
 // A link whose port is a scripted fake, already open.
-struct Rig {
+struct Rig
+{
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     CXmit xmit;
     explicit Rig(const QByteArray &stale = {})
@@ -22,27 +23,6 @@ struct Rig {
 QByteArray repeated(int count, char value)
 {
     return QByteArray(count, value);
-}
-
-// Reply frame built by hand for the long cases: F0 header in the two-byte
-// length form, no byte of the body equal to 0x02.
-QByteArray longReply(int length, quint8 fill)
-{
-    QByteArray frame;
-    frame.append('\x02');
-    const quint8 header = 0xF8;
-    const quint8 high = static_cast<quint8>(length >> 8);
-    const quint8 low = static_cast<quint8>(length & 0xFF);
-    quint8 check = header ^ high ^ low;
-    frame.append(static_cast<char>(header));
-    frame.append(static_cast<char>(high));
-    frame.append(static_cast<char>(low));
-    for (int i = 0; i < length; ++i) {
-        frame.append(static_cast<char>(fill));
-        check ^= fill;
-    }
-    frame.append(static_cast<char>(check));
-    return frame;
 }
 
 } // namespace
@@ -77,18 +57,19 @@ void FrameCodecTest::requestFrames_data()
     QTest::addColumn<QByteArray>("line");
 
     QTest::newRow("identification") << 0x10 << QByteArray() << FakeLine::hex("021010");
-    QTest::newRow("payload 02 doubled") << 0xC0 << FakeLine::hex("034E02")
-                                        << FakeLine::hex("02C3034E02028C");
+    QTest::newRow("payload 02 doubled")
+        << 0xC0 << FakeLine::hex("034E02") << FakeLine::hex("02C3034E02028C");
     QTest::newRow("command line sync") << 0x80 << QByteArray("sync", 5)
-                                       << FakeLine::hex("0284057379" "6E630086");
-    QTest::newRow("three bytes: short form") << 0x50 << FakeLine::hex("AABBCC")
-                                             << FakeLine::hex("0253AABBCC8E");
-    QTest::newRow("four bytes: one length byte") << 0x50 << FakeLine::hex("01020304")
-                                                 << FakeLine::hex("025404010202030454");
-    QTest::newRow("check of 02 doubled") << 0x10 << FakeLine::hex("13")
-                                         << FakeLine::hex("0211130202");
-    QTest::newRow("low bits of the command ignored") << 0x1F << QByteArray()
-                                                     << FakeLine::hex("021010");
+                                       << FakeLine::hex("0284057379"
+                                                        "6E630086");
+    QTest::newRow("three bytes: short form")
+        << 0x50 << FakeLine::hex("AABBCC") << FakeLine::hex("0253AABBCC8E");
+    QTest::newRow("four bytes: one length byte")
+        << 0x50 << FakeLine::hex("01020304") << FakeLine::hex("025404010202030454");
+    QTest::newRow("check of 02 doubled")
+        << 0x10 << FakeLine::hex("13") << FakeLine::hex("0211130202");
+    QTest::newRow("low bits of the command ignored")
+        << 0x1F << QByteArray() << FakeLine::hex("021010");
 }
 
 void FrameCodecTest::requestFrames()
@@ -118,8 +99,8 @@ void FrameCodecTest::longRequestLengthForms_data()
     QTest::newRow("256: two bytes 01 00") << 256 << FakeLine::hex("0258010011") << 1 + 3 + 256 + 1;
     QTest::newRow("512: high length byte 02 doubled")
         << 512 << FakeLine::hex("025802020011") << 1 + 4 + 512 + 1;
-    QTest::newRow("767: high byte 02 doubled") << 767 << FakeLine::hex("02580202FF11")
-                                               << 1 + 4 + 767 + 1;
+    QTest::newRow("767: high byte 02 doubled")
+        << 767 << FakeLine::hex("02580202FF11") << 1 + 4 + 767 + 1;
 }
 
 void FrameCodecTest::longRequestLengthForms()
@@ -137,7 +118,8 @@ void FrameCodecTest::longRequestLengthForms()
     const QByteArray &w = rig.line->written;
     quint8 sum = 0;
     for (int i = 1; i < w.size(); ++i) {
-        if (static_cast<quint8>(w[i]) == 0x02 && i + 1 < w.size() && static_cast<quint8>(w[i + 1]) == 0x02)
+        if (static_cast<quint8>(w[i]) == 0x02 && i + 1 < w.size() &&
+            static_cast<quint8>(w[i + 1]) == 0x02)
             ++i;
         sum ^= static_cast<quint8>(w[i]);
     }
@@ -181,8 +163,8 @@ void FrameCodecTest::failedWriteEndsInTimeout()
     rig.line->failWrites = true;
     rig.line->replies = {FakeLine::hex("02F382170167")};
     const QByteArray payload = repeated(600, '\x11');
-    QVERIFY(!rig.xmit.Transact(0x50, reinterpret_cast<const quint8 *>(payload.constData()), 600,
-                               20));
+    QVERIFY(
+        !rig.xmit.Transact(0x50, reinterpret_cast<const quint8 *>(payload.constData()), 600, 20));
     QCOMPARE(rig.line->chunkSizes.size(), 1); // the rest of the frame is not sent
     QCOMPARE(rig.xmit.m_linkError, 1);
 }
@@ -196,30 +178,36 @@ void FrameCodecTest::replies_data()
     QTest::addColumn<QByteArray>("payload");
 
     const QByteArray none;
-    QTest::newRow("three-byte reply") << FakeLine::hex("02F382170167") << true << 0 << 0xF0
-                                      << FakeLine::hex("821701");
+    QTest::newRow("three-byte reply")
+        << FakeLine::hex("02F382170167") << true << 0 << 0xF0 << FakeLine::hex("821701");
     QTest::newRow("bad check: stored but failed")
         << FakeLine::hex("02F382170166") << false << 1 << 0xF0 << FakeLine::hex("821701");
-    QTest::newRow("one length byte of 0: no payload") << FakeLine::hex("02F400F4") << true << 0
-                                                      << 0xF0 << none;
-    QTest::newRow("one length byte") << FakeLine::hex("02F4055555555555A4") << true << 0 << 0xF0
-                                     << FakeLine::hex("5555555555");
-    QTest::newRow("escaped 02 in payload") << FakeLine::hex("02F10202F3") << true << 0 << 0xF0
-                                           << FakeLine::hex("02");
+    QTest::newRow("one length byte of 0: no payload")
+        << FakeLine::hex("02F400F4") << true << 0 << 0xF0 << none;
+    QTest::newRow("one length byte")
+        << FakeLine::hex("02F4055555555555A4") << true << 0 << 0xF0 << FakeLine::hex("5555555555");
+    QTest::newRow("escaped 02 in payload")
+        << FakeLine::hex("02F10202F3") << true << 0 << 0xF0 << FakeLine::hex("02");
     QTest::newRow("header below E0 ignored until a new start")
-        << FakeLine::hex("0210" "F1AA5B" "02F1AA5B") << true << 0 << 0xF0 << FakeLine::hex("AA");
+        << FakeLine::hex("0210"
+                         "F1AA5B"
+                         "02F1AA5B")
+        << true << 0 << 0xF0 << FakeLine::hex("AA");
     QTest::newRow("header below E0, nothing after: time-out")
         << FakeLine::hex("021010") << false << 1 << 0x00 << none;
     QTest::newRow("lone 02 mid-reply restarts reception")
-        << FakeLine::hex("02F38217" "02F1AA5B") << true << 0 << 0xF0 << FakeLine::hex("AA");
-    QTest::newRow("garbage before the reply") << FakeLine::hex("AABB0010" "02F1AA5B") << true << 0
-                                              << 0xF0 << FakeLine::hex("AA");
-    QTest::newRow("cut off: time-out") << FakeLine::hex("02F38217") << false << 1 << 0xF0
-                                       << FakeLine::hex("8217");
+        << FakeLine::hex("02F38217"
+                         "02F1AA5B")
+        << true << 0 << 0xF0 << FakeLine::hex("AA");
+    QTest::newRow("garbage before the reply") << FakeLine::hex("AABB0010"
+                                                               "02F1AA5B")
+                                              << true << 0 << 0xF0 << FakeLine::hex("AA");
+    QTest::newRow("cut off: time-out")
+        << FakeLine::hex("02F38217") << false << 1 << 0xF0 << FakeLine::hex("8217");
     QTest::newRow("silence: time-out") << none << false << 1 << 0x00 << none;
     QTest::newRow("refusal") << FakeLine::hex("02E0E0") << false << 0 << 0xE0 << none;
-    QTest::newRow("refusal with payload") << FakeLine::hex("02E1AA4B") << false << 0 << 0xE0
-                                          << FakeLine::hex("AA");
+    QTest::newRow("refusal with payload")
+        << FakeLine::hex("02E1AA4B") << false << 0 << 0xE0 << FakeLine::hex("AA");
 }
 
 void FrameCodecTest::replies()
@@ -263,7 +251,7 @@ void FrameCodecTest::staleInputIsDiscardedBeforeTheRequest()
 void FrameCodecTest::replyOfExactlyTheBufferSizeIsAccepted()
 {
     Rig rig;
-    rig.line->replies = {longReply(kReplyCapacity, 0x55)};
+    rig.line->replies = {FakeLine::okReply(repeated(kReplyCapacity, '\x55'))};
     QVERIFY(rig.xmit.Transact(0x70, nullptr, 0, 200));
     QCOMPARE(rig.xmit.m_replyLength, kReplyCapacity);
     QCOMPARE(rig.xmit.m_reply[kReplyCapacity - 1], quint8(0x55));
@@ -274,7 +262,7 @@ void FrameCodecTest::oversizedReplyNeverWritesPastTheBuffer()
     // A reply announcing one byte more than m_reply holds is not accepted;
     // the fields behind the buffer stay as the request left them.
     Rig rig;
-    rig.line->replies = {longReply(kReplyCapacity + 1, 0x55)};
+    rig.line->replies = {FakeLine::okReply(repeated(kReplyCapacity + 1, '\x55'))};
     QVERIFY(!rig.xmit.Transact(0x70, nullptr, 0, 100));
     QCOMPARE(rig.xmit.m_linkError, 1);
     QVERIFY(rig.xmit.m_replyLength <= kReplyCapacity);

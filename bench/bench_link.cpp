@@ -1,0 +1,107 @@
+// Link benchmarks against the simulator over real pseudo-terminals:
+//   identification round trips per second, unpaced and paced at 115200 baud;
+//   one discovery scan with the device behind 0, 4 and 16 silent ports.
+// Usage: bench_link [--vxsim PATH] [--rounds N]
+#include "app/SimulatorProcess.h"
+#include "link/CXmit.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <stdlib.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A pseudo-terminal nobody answers on.
+struct SilentTerminal
+{
+    int master = -1;
+    QString path;
+    SilentTerminal()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            path = QString::fromLocal8Bit(ptsname(master));
+    }
+    ~SilentTerminal()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+};
+
+bool roundTrips(const QString &vxsim, const QStringList &extra, int rounds, const char *label)
+{
+    SimulatorProcess sim;
+    QString why;
+    if (!sim.Start(vxsim, "0x82", &why, extra)) {
+        std::fprintf(stderr, "cannot start the simulator: %s\n", qPrintable(why));
+        return false;
+    }
+    CXmit xmit;
+    xmit.SetPortPaths({sim.LinkPath()});
+    if (xmit.FindDevice() == 0) {
+        std::fprintf(stderr, "simulator not found\n");
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    int good = 0;
+    for (int i = 0; i < rounds; ++i)
+        good += xmit.PollIdentity() != 0 ? 1 : 0;
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    std::printf("identification round trips (%s): %d of %d good, %.1f per second, %.2f ms each\n",
+                label, good, rounds, rounds / seconds, 1000.0 * seconds / rounds);
+    return good == rounds;
+}
+
+bool scanBehindSilentPorts(const QString &vxsim, int silentPorts)
+{
+    SimulatorProcess sim;
+    QString why;
+    if (!sim.Start(vxsim, "0x82", &why)) {
+        std::fprintf(stderr, "cannot start the simulator: %s\n", qPrintable(why));
+        return false;
+    }
+    std::vector<std::unique_ptr<SilentTerminal>> silent;
+    QStringList paths;
+    for (int i = 0; i < silentPorts; ++i) {
+        silent.push_back(std::make_unique<SilentTerminal>());
+        paths << silent.back()->path;
+    }
+    paths << sim.LinkPath();
+    CXmit xmit;
+    xmit.SetPortPaths(paths);
+    QElapsedTimer clock;
+    clock.start();
+    const quint8 found = xmit.FindDevice();
+    const double ms = clock.nsecsElapsed() / 1e6;
+    std::printf("discovery scan, device behind %2d silent ports: %8.1f ms (%s)\n", silentPorts, ms,
+                found ? "found" : "NOT FOUND");
+    return found != 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({"vxsim", "Simulator program.", "path", QStringLiteral(VXSIM_PATH)});
+    parser.addOption({"rounds", "Identification round trips.", "n", "500"});
+    parser.addHelpOption();
+    parser.process(app);
+    const QString vxsim = parser.value("vxsim");
+    const int rounds = parser.value("rounds").toInt();
+
+    bool ok = roundTrips(vxsim, {}, rounds, "unpaced");
+    ok = roundTrips(vxsim, {"--baud", "115200"}, rounds, "paced at 115200 baud") && ok;
+    for (int silent : {0, 4, 16})
+        ok = scanBehindSilentPorts(vxsim, silent) && ok;
+    return ok ? 0 : 1;
+}
