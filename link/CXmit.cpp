@@ -16,6 +16,9 @@ namespace {
 constexpr quint8 kStartByte = 0x02;
 // A device that floods the line must not keep the stale-input flush busy forever.
 constexpr int kMaxFlushBytes = 65536;
+// How long one read waits for a byte while a reply is awaited: short, so a
+// time-out is noticed within a few milliseconds.
+constexpr int kReplyReadWaitMs = 2;
 
 } // namespace
 
@@ -147,8 +150,11 @@ bool CXmit::Transact(quint8 command, const quint8 *payload, int length, int time
     if (length < 0 || length > kMaxRequestPayload || (length > 0 && payload == nullptr))
         return false;
 
+    // Drop what is already waiting from an earlier exchange. Waiting for
+    // more would only add to every round trip.
     quint8 stale = 0;
-    for (int flushed = 0; flushed < kMaxFlushBytes && m_hPort->readByte(&stale) == 1; ++flushed) {
+    for (int flushed = 0; flushed < kMaxFlushBytes && m_hPort->readByte(&stale, 0) == 1;
+         ++flushed) {
     }
 
     m_txLength = 0;
@@ -205,7 +211,7 @@ bool CXmit::ReadReply(int timeoutMs)
 
     while (clock.elapsed() < timeoutMs) {
         quint8 b = 0;
-        const int got = m_hPort->readByte(&b);
+        const int got = m_hPort->readByte(&b, kReplyReadWaitMs);
         if (got < 0)
             return false; // the port itself failed; waiting longer will not help
         if (got == 0)

@@ -27,9 +27,10 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    // One byte: 1 when a byte was read, 0 when none arrived within about
-    // 2 ms, -1 when the port failed (unplugged, closed by the other side).
-    virtual int readByte(quint8 *byte) = 0;
+    // One byte: 1 when a byte was read, 0 when none arrived within waitMs
+    // (about 2 ms while a reply is awaited; 0 to take only what has already
+    // arrived), -1 when the port failed (unplugged, closed by the other side).
+    virtual int readByte(quint8 *byte, int waitMs) = 0;
 
     // Writes all bytes, waiting until they are handed to the driver.
     virtual bool write(const quint8 *data, int length) = 0;

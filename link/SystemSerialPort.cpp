@@ -49,11 +49,11 @@ public:
     void close() override { m_port.close(); }
     bool isOpen() const override { return m_port.isOpen(); }
 
-    int readByte(quint8 *byte) override
+    int readByte(quint8 *byte, int waitMs) override
     {
         if (!m_port.isOpen())
             return -1;
-        if (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(2)) {
+        if (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(waitMs)) {
             const auto error = m_port.error();
             if (error == QSerialPort::ResourceError || error == QSerialPort::NotOpenError ||
                 error == QSerialPort::ReadError) {

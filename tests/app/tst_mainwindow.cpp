@@ -50,7 +50,7 @@ public:
     }
     void close() override {}
     bool isOpen() const override { return false; }
-    int readByte(quint8 *) override { return -1; }
+    int readByte(quint8 *, int) override { return -1; }
     bool write(const quint8 *, int) override { return false; }
 
 private:

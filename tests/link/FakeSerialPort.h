@@ -74,7 +74,7 @@ public:
     void close() override { m_line->open = false; }
     bool isOpen() const override { return m_line->open; }
 
-    int readByte(quint8 *byte) override
+    int readByte(quint8 *byte, int /*waitMs*/) override
     {
         if (m_input.isEmpty() && m_armed) {
             m_armed = false;
@@ -138,7 +138,10 @@ public:
             m_port->close();
     }
     bool isOpen() const override { return m_port && m_port->isOpen(); }
-    int readByte(quint8 *byte) override { return m_port ? m_port->readByte(byte) : -1; }
+    int readByte(quint8 *byte, int waitMs) override
+    {
+        return m_port ? m_port->readByte(byte, waitMs) : -1;
+    }
     bool write(const quint8 *data, int length) override
     {
         return m_port && m_port->write(data, length);
