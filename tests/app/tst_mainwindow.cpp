@@ -17,25 +17,6 @@ namespace {
 constexpr int kConnectTimeoutMs = 20000;
 const QString kPlainTitle = QStringLiteral("ZEPHALINK 2.3 - MORVENTIQUE");
 
-// The placeholder form does not talk to the device yet; this stands in for
-// its idle poll so that a lost link shows up as a failed exchange.
-class LinkPoller
-{
-public:
-    explicit LinkPoller(const RIR310IvoduDed &window)
-    {
-        m_timer.setInterval(200);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [&window] {
-            if (g_xmit.IsPortOpen() && window.Form()->isVisible())
-                g_xmit.PollIdentity();
-        });
-        m_timer.start();
-    }
-
-private:
-    QTimer m_timer;
-};
-
 // A port that exists but may not be opened.
 class RefusingPort final : public SerialPort
 {
@@ -282,7 +263,6 @@ void TestMainWindow::linkLossReturnsToSearching()
                             QStringLiteral("1")}));
 
     RIR310IvoduDed window;
-    LinkPoller poller(window);
     QSignalSpy connected(&window, &RIR310IvoduDed::deviceConnected);
     QSignalSpy dropped(&window, &RIR310IvoduDed::connectionDropped);
     // What the window looks like the moment the connection is dropped.
