@@ -2,6 +2,7 @@
 //   identification round trips per second, unpaced and paced at 115200 baud;
 //   one discovery scan with the device behind 0, 4 and 16 silent ports.
 // Usage: bench_link [--vxsim PATH] [--rounds N]
+#include "SilentTerminal.h"
 #include "app/SimulatorProcess.h"
 #include "link/CXmit.h"
 
@@ -9,31 +10,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <stdlib.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-// A pseudo-terminal nobody answers on.
-struct SilentTerminal
-{
-    int master = -1;
-    QString path;
-    SilentTerminal()
-    {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            path = QString::fromLocal8Bit(ptsname(master));
-    }
-    ~SilentTerminal()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-};
 
 bool roundTrips(const QString &vxsim, const QStringList &extra, int rounds, const char *label)
 {
@@ -72,7 +52,7 @@ bool scanBehindSilentPorts(const QString &vxsim, int silentPorts)
     QStringList paths;
     for (int i = 0; i < silentPorts; ++i) {
         silent.push_back(std::make_unique<SilentTerminal>());
-        paths << silent.back()->path;
+        paths << silent.back()->path();
     }
     paths << sim.LinkPath();
     CXmit xmit;

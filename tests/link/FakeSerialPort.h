@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/CXmit.h"
 #include "link/SerialPort.h"
 
 #include <QByteArray>
@@ -102,6 +103,20 @@ private:
     std::shared_ptr<FakeLine> m_line;
     QByteArray m_input;
     bool m_armed = false;
+};
+
+// A link whose port is a scripted fake, already open.
+struct FakeLink
+{
+    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
+    CXmit xmit;
+    explicit FakeLink(const QByteArray &stale = {})
+    {
+        line->stale = stale;
+        auto port = std::make_unique<FakeSerialPort>(line);
+        port->open(QString(), nullptr);
+        xmit.m_hPort = std::move(port);
+    }
 };
 
 // Several fake ports by path, for discovery: records the order of opens.

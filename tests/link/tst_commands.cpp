@@ -7,18 +7,6 @@
 
 namespace {
 
-struct Rig
-{
-    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
-    CXmit xmit;
-    Rig()
-    {
-        auto port = std::make_unique<FakeSerialPort>(line);
-        port->open(QString(), nullptr);
-        xmit.m_hPort = std::move(port);
-    }
-};
-
 enum class Op { RunCommandLine, OpenDeviceFile, SendImageBlock, ReadFileData, WriteFileData, Poll };
 
 } // namespace
@@ -70,7 +58,7 @@ void CommandsTest::requests()
     QFETCH(QString, text);
     QFETCH(QByteArray, line);
 
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::okReply(QByteArray())};
     const quint8 two[2] = {0xAA, 0xBB};
     const quint8 small[2] = {0x01, 0x02};
@@ -119,7 +107,7 @@ void CommandsTest::textBuffersAreBounded()
     QFETCH(int, length);
     QFETCH(bool, sent);
 
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::okReply(QByteArray())};
     const QString text(length, QChar('x'));
     const bool ok = path ? rig.xmit.OpenDeviceFile(text) : rig.xmit.RunCommandLine(text);
@@ -143,7 +131,7 @@ void CommandsTest::toDeviceTextRefusesASmallBuffer()
 
 void CommandsTest::pollIdentityStoresTheIdentity()
 {
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::okReply(FakeLine::hex("78170201"))};
     quint8 buffer[8] = {};
     QCOMPARE(rig.xmit.PollIdentity(buffer, sizeof buffer), quint8(0x17));
@@ -155,7 +143,7 @@ void CommandsTest::pollIdentityStoresTheIdentity()
 
 void CommandsTest::pollIdentityCopiesNoMoreThanTheBuffer()
 {
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::okReply(FakeLine::hex("7817020101010101"
                                                          "0101010101"))};
     quint8 buffer[10];
@@ -168,7 +156,7 @@ void CommandsTest::pollIdentityCopiesNoMoreThanTheBuffer()
 
 void CommandsTest::pollIdentityOfAForeignDeviceCopiesNothing()
 {
-    Rig rig;
+    FakeLink rig;
     rig.xmit.m_deviceType = 0x82;
     rig.line->replies = {FakeLine::okReply(FakeLine::hex("551701"))};
     quint8 buffer[8];
@@ -180,7 +168,7 @@ void CommandsTest::pollIdentityOfAForeignDeviceCopiesNothing()
 
 void CommandsTest::readFileDataKeepsToTheDestination()
 {
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::okReply(QByteArray(300, '\x41'))};
     quint8 destination[210];
     std::memset(destination, 0xEE, sizeof destination);
@@ -192,7 +180,7 @@ void CommandsTest::readFileDataKeepsToTheDestination()
 
 void CommandsTest::readFileDataFailureLeavesTheDestination()
 {
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::hex("02E0E0")};
     quint8 destination[4] = {9, 9, 9, 9};
     QVERIFY(!rig.xmit.ReadFileData(4, destination, sizeof destination));

@@ -1,13 +1,11 @@
 // Finding the device: the identity rules, the order of a scan, refused
 // ports, and the real serial path against the simulator on pseudo-terminals.
 #include "FakeSerialPort.h"
+#include "SilentTerminal.h"
 #include "app/SimulatorProcess.h"
 #include "link/CXmit.h"
 
 #include <QtTest>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,28 +39,6 @@ void attach(CXmit &xmit, FakeBus &bus, const QStringList &paths)
     xmit.SetPortPaths(paths);
     xmit.SetPortFactory([&bus] { return std::make_unique<FakeBusPort>(&bus); });
 }
-
-// A pseudo-terminal with nobody answering on it.
-class SilentTerminal
-{
-public:
-    SilentTerminal()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0)
-            m_path = QString::fromLocal8Bit(ptsname(m_master));
-    }
-    ~SilentTerminal()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    QString path() const { return m_path; }
-
-private:
-    int m_master = -1;
-    QString m_path;
-};
 
 } // namespace
 

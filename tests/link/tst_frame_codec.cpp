@@ -6,20 +6,6 @@
 
 namespace {
 
-// A link whose port is a scripted fake, already open.
-struct Rig
-{
-    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
-    CXmit xmit;
-    explicit Rig(const QByteArray &stale = {})
-    {
-        line->stale = stale;
-        auto port = std::make_unique<FakeSerialPort>(line);
-        port->open(QString(), nullptr);
-        xmit.m_hPort = std::move(port);
-    }
-};
-
 QByteArray repeated(int count, char value)
 {
     return QByteArray(count, value);
@@ -78,7 +64,7 @@ void FrameCodecTest::requestFrames()
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, line);
 
-    Rig rig;
+    FakeLink rig;
     rig.xmit.Transact(static_cast<quint8>(command),
                       reinterpret_cast<const quint8 *>(payload.constData()),
                       static_cast<int>(payload.size()), 20);
@@ -109,7 +95,7 @@ void FrameCodecTest::longRequestLengthForms()
     QFETCH(QByteArray, start);
     QFETCH(int, lineLength);
 
-    Rig rig;
+    FakeLink rig;
     const QByteArray payload = repeated(length, '\x11');
     rig.xmit.Transact(0x50, reinterpret_cast<const quint8 *>(payload.constData()), length, 20);
     QVERIFY(rig.line->written.startsWith(start));
@@ -129,7 +115,7 @@ void FrameCodecTest::longRequestLengthForms()
 void FrameCodecTest::largestRequestFitsTheFrameBuffer()
 {
     // Every byte 0x02: each one takes two bytes on the line.
-    Rig rig;
+    FakeLink rig;
     const QByteArray payload = repeated(kMaxRequestPayload, '\x02');
     rig.xmit.Transact(0xC0, reinterpret_cast<const quint8 *>(payload.constData()),
                       kMaxRequestPayload, 20);
@@ -140,7 +126,7 @@ void FrameCodecTest::largestRequestFitsTheFrameBuffer()
 
 void FrameCodecTest::oversizedRequestIsNotSent()
 {
-    Rig rig;
+    FakeLink rig;
     const QByteArray payload = repeated(kMaxRequestPayload + 1, '\x02');
     QVERIFY(!rig.xmit.Transact(0xC0, reinterpret_cast<const quint8 *>(payload.constData()),
                                static_cast<int>(payload.size()), 20));
@@ -150,7 +136,7 @@ void FrameCodecTest::oversizedRequestIsNotSent()
 
 void FrameCodecTest::framesAreWrittenInChunksOf256()
 {
-    Rig rig;
+    FakeLink rig;
     const QByteArray payload = repeated(601, '\x11');
     rig.xmit.Transact(0x50, reinterpret_cast<const quint8 *>(payload.constData()), 601, 20);
     const int total = 1 + 4 + 601 + 1; // length 02 59, the 02 doubled
@@ -159,7 +145,7 @@ void FrameCodecTest::framesAreWrittenInChunksOf256()
 
 void FrameCodecTest::failedWriteEndsInTimeout()
 {
-    Rig rig;
+    FakeLink rig;
     rig.line->failWrites = true;
     rig.line->replies = {FakeLine::hex("02F382170167")};
     const QByteArray payload = repeated(600, '\x11');
@@ -218,7 +204,7 @@ void FrameCodecTest::replies()
     QFETCH(int, code);
     QFETCH(QByteArray, payload);
 
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {reply};
     QCOMPARE(rig.xmit.Transact(0x10, nullptr, 0, 40), ok);
     QCOMPARE(rig.xmit.m_linkError, linkError);
@@ -233,7 +219,7 @@ void FrameCodecTest::replies()
 
 void FrameCodecTest::refusalKeepsTheLinkErrorAsItWas()
 {
-    Rig rig;
+    FakeLink rig;
     rig.xmit.m_linkError = 1;
     rig.line->replies = {FakeLine::hex("02E0E0")};
     QVERIFY(!rig.xmit.Transact(0x10, nullptr, 0, 40));
@@ -242,15 +228,15 @@ void FrameCodecTest::refusalKeepsTheLinkErrorAsItWas()
 
 void FrameCodecTest::staleInputIsDiscardedBeforeTheRequest()
 {
-    Rig rig(FakeLine::hex("02F1AA5B")); // a good frame left over from before
-    rig.line->replies = {QByteArray()}; // the device says nothing to this request
+    FakeLink rig(FakeLine::hex("02F1AA5B")); // a good frame left over from before
+    rig.line->replies = {QByteArray()};      // the device says nothing to this request
     QVERIFY(!rig.xmit.Transact(0x10, nullptr, 0, 30));
     QCOMPARE(rig.xmit.m_linkError, 1);
 }
 
 void FrameCodecTest::replyOfExactlyTheBufferSizeIsAccepted()
 {
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::okReply(repeated(kReplyCapacity, '\x55'))};
     QVERIFY(rig.xmit.Transact(0x70, nullptr, 0, 200));
     QCOMPARE(rig.xmit.m_replyLength, kReplyCapacity);
@@ -261,7 +247,7 @@ void FrameCodecTest::oversizedReplyNeverWritesPastTheBuffer()
 {
     // A reply announcing one byte more than m_reply holds is not accepted;
     // the fields behind the buffer stay as the request left them.
-    Rig rig;
+    FakeLink rig;
     rig.line->replies = {FakeLine::okReply(repeated(kReplyCapacity + 1, '\x55'))};
     QVERIFY(!rig.xmit.Transact(0x70, nullptr, 0, 100));
     QCOMPARE(rig.xmit.m_linkError, 1);
@@ -271,7 +257,7 @@ void FrameCodecTest::oversizedReplyNeverWritesPastTheBuffer()
 
     // The largest length the format can announce, followed by a good frame:
     // the good frame is taken.
-    Rig second;
+    FakeLink second;
     second.line->replies = {FakeLine::hex("02FBFFFF") + repeated(300, '\x55') +
                             FakeLine::hex("02F1AA5B")};
     QVERIFY(second.xmit.Transact(0x70, nullptr, 0, 200));
