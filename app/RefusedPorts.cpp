@@ -6,7 +6,7 @@ namespace {
 
 bool IsPermissionProblem(const CXmit::RefusedPort &refused)
 {
-    return refused.reason.contains(QLatin1String("permission"), Qt::CaseInsensitive);
+    return refused.kind == SerialPort::OpenResult::PermissionDenied;
 }
 
 QString Reason(const CXmit::RefusedPort &refused)

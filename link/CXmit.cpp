@@ -112,7 +112,7 @@ quint8 CXmit::FindDevice()
         if (opened != SerialPort::OpenResult::Ok) {
             if (opened == SerialPort::OpenResult::PermissionDenied ||
                 opened == SerialPort::OpenResult::Busy) {
-                m_refusals.append({path, why});
+                m_refusals.append({path, why, opened});
             }
             continue;
         }

@@ -52,6 +52,7 @@ public:
     {
         QString path;
         QString reason;
+        SerialPort::OpenResult kind = SerialPort::OpenResult::Failed;
     };
 
     CXmit();

@@ -47,23 +47,23 @@ void TestRefusedPorts::describe_data()
 
     QTest::newRow("nothing refused") << Refusals{} << QString();
     QTest::newRow("permission, no such file")
-        << Refusals{{"/dev/ttyZL0", "permission denied"}}
+        << Refusals{{"/dev/ttyZL0", "permission denied", SerialPort::OpenResult::PermissionDenied}}
         << QStringLiteral("Cannot open /dev/ttyZL0: permission denied.") + askAdmin;
     QTest::newRow("permission: the owning group is named")
-        << Refusals{{m_groupPort, "permission denied"}}
+        << Refusals{{m_groupPort, "permission denied", SerialPort::OpenResult::PermissionDenied}}
         << QStringLiteral("Cannot open %1: permission denied. Join the group '%2', then log "
                           "in again.")
                .arg(m_groupPort, QFileInfo(m_groupPort).group());
     QTest::newRow("permission: the group has no access either")
-        << Refusals{{m_privatePort, "permission denied"}}
+        << Refusals{{m_privatePort, "permission denied", SerialPort::OpenResult::PermissionDenied}}
         << QStringLiteral("Cannot open %1: permission denied.").arg(m_privatePort) + askAdmin;
     QTest::newRow("busy port: no group advice")
-        << Refusals{{"/dev/ttyZL1", "in use by another program"}}
+        << Refusals{{"/dev/ttyZL1", "in use by another program", SerialPort::OpenResult::Busy}}
         << QStringLiteral("Cannot open /dev/ttyZL1: in use by another program.");
     QTest::newRow("several: the permission one leads")
-        << Refusals{{"/dev/ttyZL1", "in use by another program"},
-                    {"/dev/ttyZL2", "Permission denied."},
-                    {"/dev/ttyZL3", "permission denied"}}
+        << Refusals{{"/dev/ttyZL1", "in use by another program", SerialPort::OpenResult::Busy},
+                    {"/dev/ttyZL2", "Permission denied.", SerialPort::OpenResult::PermissionDenied},
+                    {"/dev/ttyZL3", "permission denied", SerialPort::OpenResult::PermissionDenied}}
         << QStringLiteral("Cannot open /dev/ttyZL2 (and 2 more): Permission denied.") + askAdmin;
     QTest::newRow("no reason given")
         << Refusals{{"/dev/ttyZL4", ""}} << QStringLiteral("Cannot open /dev/ttyZL4: refused.");
@@ -79,8 +79,9 @@ void TestRefusedPorts::describe()
 
 void TestRefusedPorts::listsEveryPortForTheCommandLine()
 {
-    const Refusals refusals{{"/dev/ttyZL1", "in use by another program"},
-                            {"/dev/ttyZL2", "permission denied"}};
+    const Refusals refusals{
+        {"/dev/ttyZL1", "in use by another program", SerialPort::OpenResult::Busy},
+        {"/dev/ttyZL2", "permission denied", SerialPort::OpenResult::PermissionDenied}};
     QCOMPARE(ListRefusedPorts(refusals),
              QStringList({"Cannot open /dev/ttyZL1: in use by another program.",
                           "Cannot open /dev/ttyZL2: permission denied."}));

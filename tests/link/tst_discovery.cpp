@@ -216,7 +216,9 @@ void DiscoveryTest::refusedPortsAreReportedAndSkipped()
     QCOMPARE(refused.size(), 2);
     QCOMPARE(refused[0].path, QString("ttyS0"));
     QCOMPARE(refused[0].reason, QString("permission denied"));
+    QCOMPARE(refused[0].kind, SerialPort::OpenResult::PermissionDenied);
     QCOMPARE(refused[1].path, QString("busy"));
+    QCOMPARE(refused[1].kind, SerialPort::OpenResult::Busy);
 
     // Each scan reports afresh.
     denied->openResult = SerialPort::OpenResult::Ok;
