@@ -1,3 +1,4 @@
+#include "app/DesktopAlerts.h"
 #include "app/RIR310IvoduDed.h"
 #include "app/ROR310EzudeVov.h"
 #include "app/RefusedPorts.h"
@@ -143,6 +144,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(identifyOption))
         return Identify();
 
+    DesktopAlerts alerts;
     RIR310IvoduDed window;
     window.show();
     window.exec();
