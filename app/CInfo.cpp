@@ -104,6 +104,8 @@ void CInfo::SetProgress(int range, int position)
     // stale one showing; pin it to the nearest end instead.
     m_progress->setValue(qBound(m_progress->minimum(), position, m_progress->maximum()));
     m_progressRange = range;
+    // Transfers move the bar without returning to the event loop.
+    m_progress->repaint();
 }
 
 void CInfo::SetHoldFunction(std::function<void(int ms)> hold)

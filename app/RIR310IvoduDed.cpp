@@ -5,9 +5,11 @@
 #include "app/RefusedPorts.h"
 #include "app/StatusSink.h"
 #include "app/TextTable.h"
+#include "firmware/FirmwareCheck.h"
 #include "link/CXmit.h"
 #include "settings/CSetting.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShowEvent>
@@ -226,17 +228,20 @@ void RIR310IvoduDed::UpdateLayout(CSetting *form)
     setWindowTitle(title);
 }
 
-// ---------------------------------------------------------------------------
-// Firmware check after a connection.
-//
-// Stand-in until the firmware catalogue and upload are in: it never upgrades
-// and never restarts the device. It still keeps the check's promises to the
-// supervisor: a reload request lasts for one check only (otherwise the link
-// watch would drop every connection), and the progress bar is left empty.
-// ---------------------------------------------------------------------------
+// The firmware check itself is core code over the link; the window only lends
+// it the means to refuse input while an image goes out.
 int RIR310IvoduDed::CheckFirmwareAfterConnect()
 {
-    g_forceUpgrade = 0;
-    m_info->SetProgress(1, 0);
-    return 0;
+    const WindowInputLock lock = [this](bool enabled) {
+        if (!enabled) {
+            setEnabled(false);
+            repaint(); // seen as disabled at once: the upload holds the thread
+            return;
+        }
+        // Clicks and keys that came in meanwhile reach a disabled window and
+        // are dropped, instead of acting once it is enabled again.
+        QCoreApplication::processEvents();
+        setEnabled(true);
+    };
+    return ::CheckFirmwareAfterConnect(g_xmit, lock);
 }

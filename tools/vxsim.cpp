@@ -58,6 +58,8 @@ Options (NUMBER is decimal, or hexadecimal with 0x):
   --finish-ms N        time the 0x82 device takes to store an image before it
                        answers the end of an upload (default 0)
   --baud N             pace the output at N bit/s, 10 bits per byte (default: unpaced)
+  --pace-input         with --baud: a request counts as received only once its
+                       bytes could have arrived at that rate
   --fault FAULT        misbehave as FAULT says (repeatable; below)
   --link PATH          keep a symbolic link PATH -> current terminal path
   --exit-with-parent   end (as on SIGTERM) when the parent process ends
@@ -130,6 +132,7 @@ struct Options
     int restartMs = 2000;
     int finishMs = 0;
     long baud = 0;
+    bool paceInput = false;
     std::vector<Fault> faults;
 };
 
@@ -275,6 +278,8 @@ int ParseOptions(int argc, char **argv, Options &o)
                 return 2;
             }
             o.faults.push_back(f);
+        } else if (name == "--pace-input") {
+            o.paceInput = true;
         } else if (name == "--exit-with-parent") {
             o.exitWithParent = true;
         } else if (name == "--verbose") {
@@ -492,7 +497,10 @@ private:
     {
         unsigned long number;
         Frame frame;
+        Clock::time_point received;
     };
+
+    bool PaceInput() const { return m_opt.paceInput && m_opt.baud > 0; }
 
     static std::string HexOf(unsigned v)
     {
@@ -516,7 +524,12 @@ private:
             }
             return;
         }
+        const auto arrived = Clock::now();
         for (ssize_t i = 0; i < got && m_pty.IsOpen(); ++i) {
+            if (PaceInput()) {
+                // A byte is in once the line had time for it after the one before.
+                m_inPaceDone = std::max(m_inPaceDone, arrived) + ByteTime();
+            }
             if (m_parser.Feed(buf[i])) {
                 LogStray();
                 OnFrame(m_parser.TakeFrame());
@@ -555,13 +568,13 @@ private:
                 m_log.Note("no answer: too many requests waiting");
                 return;
             }
-            m_queue.push_back({number, std::move(frame)});
+            m_queue.push_back({number, std::move(frame), m_inPaceDone});
             return;
         }
-        Execute(number, frame);
+        Execute(number, frame, m_inPaceDone);
     }
 
-    void Execute(unsigned long number, const Frame &frame)
+    void Execute(unsigned long number, const Frame &frame, Clock::time_point received)
     {
         if (m_silent) {
             m_log.Note("no answer: silent on");
@@ -605,7 +618,12 @@ private:
         const int delay =
             out.replyDelayMs + (fault && fault->kind == FaultKind::Delay ? fault->ms : 0);
         reply.at = Clock::now() + Ms(delay);
-        if (delay > 0) {
+        // The answer cannot leave before the request has finished arriving.
+        const bool early = PaceInput() && received > reply.at;
+        if (early) {
+            reply.at = received;
+        }
+        if (delay > 0 || early) {
             m_pending = std::move(reply);
         } else {
             Emit(reply);
@@ -637,7 +655,7 @@ private:
                 m_log.Note("no answer: restarting");
                 continue;
             }
-            Execute(q.number, q.frame);
+            Execute(q.number, q.frame, q.received);
         }
     }
 
@@ -891,6 +909,7 @@ private:
     Bytes m_out;
     std::size_t m_outPos = 0;
     Clock::time_point m_paceNext{};
+    Clock::time_point m_inPaceDone{};
 };
 
 } // namespace
