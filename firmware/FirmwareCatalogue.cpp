@@ -217,7 +217,8 @@ bool LoadComponentList(CXmit &xmit, const QString &listPath, const QString &dige
 
         // A device file that could not be read, or is too short to hold the
         // component's identity and release, is not a current copy: write it.
-        if (got < need) {
+        const qint64 used = qMax<qint64>(e.identityLength ? identityEnd : 0, e.versionOffset + 1);
+        if (got < used) {
             e.needsWrite = 1;
             continue;
         }
