@@ -101,6 +101,7 @@ private slots:
     void cleanExitOnSignal();
     void exitsWithParent();
     void pacedOutputIsNotFaster();
+    void pacedInputIsNotFaster();
 };
 
 void VxsimTest::literalFrames_data()
@@ -742,6 +743,22 @@ void VxsimTest::pacedOutputIsNotFaster()
     const auto r = c.Transact(0x10, {}, 20000);
     QVERIFY(r && r->checkOk);
     QCOMPARE(r->payload.size(), 994);
+    QVERIFY2(t.elapsed() >= 950, qPrintable(QString::number(t.elapsed())));
+}
+
+void VxsimTest::pacedInputIsNotFaster()
+{
+    // A 1000-byte request at 9600 bit/s takes at least a second to come in;
+    // with --pace-input the answer waits for it.
+    Simulator sim;
+    QVERIFY(sim.Start({"--type", "0x78", "--baud", "9600", "--pace-input"}));
+    Client c(sim.Path());
+    QVERIFY(c.Transact(0xC0, Hex("00BD02"))->code == 0xF0); // open-write 701
+    QElapsedTimer t;
+    t.start();
+    const auto r = c.Transact(0xC0, QByteArray(1, '\x04') + QByteArray(995, 'A'), 20000);
+    QVERIFY(r && r->checkOk);
+    QCOMPARE(r->code, quint8(0xF0));
     QVERIFY2(t.elapsed() >= 950, qPrintable(QString::number(t.elapsed())));
 }
 
