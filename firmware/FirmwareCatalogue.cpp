@@ -189,19 +189,17 @@ bool LoadComponentList(CXmit &xmit, const QString &listPath, const QString &dige
 
     for (int i = 0; i < list.count; ++i) {
         ComponentEntry &e = list.entries[i];
-        if (!NameStaysInFolder(e.file)) {
-            error = true; // never read or written
-            continue;
-        }
-        if (FileFingerprint(folder + e.file) != e.digest && !g_relaxDigestChecks) {
+        // The header buffer bounds what is read: a line asking for more is
+        // refused rather than read past, as is a file outside the folder.
+        const qint64 identityEnd = qint64(e.identityOffset) + e.identityLength;
+        const qint64 need = qMax<qint64>(identityEnd, e.versionOffset) + 1;
+        if (!NameStaysInFolder(e.file) || e.identityOffset < 0 || e.versionOffset < 0 ||
+            need > kHeaderBufferSize) {
+            e.refused = 1;
             error = true;
             continue;
         }
-        // The header buffer bounds what is read: a line asking for more is
-        // refused rather than read past.
-        const qint64 identityEnd = qint64(e.identityOffset) + e.identityLength;
-        const qint64 need = qMax<qint64>(identityEnd, e.versionOffset) + 1;
-        if (e.identityOffset < 0 || e.versionOffset < 0 || need > kHeaderBufferSize) {
+        if (FileFingerprint(folder + e.file) != e.digest && !g_relaxDigestChecks) {
             error = true;
             continue;
         }

@@ -26,6 +26,10 @@ struct ComponentEntry
     quint8 release = 0;
     quint8 needsWrite = 0;
     quint8 lengthPrefix = 0;
+    // The line asks for more than the header buffer holds, or names a file
+    // outside the hardware folder: never read from the device nor written,
+    // not even by a reload.
+    quint8 refused = 0;
 };
 
 struct ComponentList

@@ -40,6 +40,8 @@ int ComponentPath(CXmit &xmit)
     int restart = 0;
     for (int i = 0; i < list.count; ++i) {
         ComponentEntry &e = list.entries[i];
+        if (e.refused)
+            continue;
         if (e.needsWrite == 0)
             e.needsWrite = g_forceUpgrade ? 1 : 0;
         if (e.needsWrite == 0)

@@ -262,48 +262,49 @@ void CatalogueTest::listReading_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QStringList>("opened"); // device files opened for reading
     QTest::addColumn<bool>("configError");
+    QTest::addColumn<int>("refusedLines"); // flagged: never read, never written
 
     const QString a = QStringLiteral("700 0 1 65 1 12 - A a.bin {A}");
     const QString b = QStringLiteral("701 0 1 65 1 12 - B b.bin {B}");
     QTest::newRow("two good lines")
-        << QStringList{a, b} << "{cfg}" << false << 2 << QStringList{"700", "701"} << false;
+        << QStringList{a, b} << "{cfg}" << false << 2 << QStringList{"700", "701"} << false << 0;
     QTest::newRow("CR LF line ends") << QStringList{a + "\r", b + "\r"} << "{cfg}" << false << 2
-                                     << QStringList{"700", "701"} << false;
+                                     << QStringList{"700", "701"} << false << 0;
     QTest::newRow("lowercase digest in extension.bin")
-        << QStringList{a} << "{cfg-lower}" << false << 1 << QStringList{"700"} << false;
+        << QStringList{a} << "{cfg-lower}" << false << 1 << QStringList{"700"} << false << 0;
     QTest::newRow("empty second line ends the list")
-        << QStringList{a, "", b} << "{cfg}" << false << 1 << QStringList{"700"} << false;
+        << QStringList{a, "", b} << "{cfg}" << false << 1 << QStringList{"700"} << false << 0;
     QTest::newRow("seven lines give five")
         << QStringList{a, a, a, a, a, b, b} << "{cfg}" << false << 5
-        << QStringList{"700", "700", "700", "700", "700"} << false;
+        << QStringList{"700", "700", "700", "700", "700"} << false << 0;
     QTest::newRow("a line of blanks is an entry, and no file")
-        << QStringList{a, "   "} << "{cfg}" << false << 2 << QStringList{"700", "0"} << false;
+        << QStringList{a, "   "} << "{cfg}" << false << 2 << QStringList{"700", "0"} << false << 0;
     QTest::newRow("no extension.bin: list not read")
-        << QStringList{a} << "" << false << 0 << QStringList{} << true;
+        << QStringList{a} << "" << false << 0 << QStringList{} << true << 0;
     QTest::newRow("wrong list digest: list not read")
-        << QStringList{a} << "{bad}" << false << 0 << QStringList{} << true;
+        << QStringList{a} << "{bad}" << false << 0 << QStringList{} << true << 0;
     QTest::newRow("wrong list digest, relaxed")
-        << QStringList{a} << "{bad}" << true << 1 << QStringList{"700"} << false;
+        << QStringList{a} << "{bad}" << true << 1 << QStringList{"700"} << false << 0;
     QTest::newRow("one wrong component digest: error, the others read")
         << QStringList{QStringLiteral("700 0 1 65 1 12 - A a.bin %1").arg(QString(32, u'0')), b}
-        << "{cfg}" << false << 2 << QStringList{"701"} << true;
+        << "{cfg}" << false << 2 << QStringList{"701"} << true << 0;
     QTest::newRow("wrong component digest, relaxed")
         << QStringList{QStringLiteral("700 0 1 65 1 12 - A a.bin %1").arg(QString(32, u'0')), b}
-        << "{cfg}" << true << 2 << QStringList{"700", "701"} << false;
+        << "{cfg}" << true << 2 << QStringList{"700", "701"} << false << 0;
     QTest::newRow("missing component file")
         << QStringList{QStringLiteral("702 0 1 65 1 12 - C c.bin %1").arg(QString(32, u'0')), a}
-        << "{cfg}" << false << 2 << QStringList{"700"} << true;
+        << "{cfg}" << false << 2 << QStringList{"700"} << true << 0;
     QTest::newRow("a name leaving the folder is refused, even relaxed")
         << QStringList{QStringLiteral("703 0 1 65 1 12 - X ../a.bin {A}"), a} << "{cfg}" << true
-        << 2 << QStringList{"700"} << true;
+        << 2 << QStringList{"700"} << true << 1;
     QTest::newRow("offsets beyond the 512-byte header are refused")
         << QStringList{QStringLiteral("700 0 1 65 512 12 - A a.bin {A}"),
                        QStringLiteral("700 510 2 65 1 12 - A a.bin {A}"), b}
-        << "{cfg}" << false << 3 << QStringList{"701"} << true;
+        << "{cfg}" << false << 3 << QStringList{"701"} << true << 2;
     QTest::newRow("negative offsets are refused")
         << QStringList{QStringLiteral("700 -1 1 65 1 12 - A a.bin {A}"),
                        QStringLiteral("700 0 1 65 -2 12 - A a.bin {A}")}
-        << "{cfg}" << false << 2 << QStringList{} << true;
+        << "{cfg}" << false << 2 << QStringList{} << true << 2;
 }
 
 void CatalogueTest::listReading()
@@ -314,6 +315,7 @@ void CatalogueTest::listReading()
     QFETCH(int, count);
     QFETCH(QStringList, opened);
     QFETCH(bool, configError);
+    QFETCH(int, refusedLines);
 
     const QString folder = FirmwareFolderForHardware();
     const QByteArray aBytes = "A\x0C component a";
@@ -347,8 +349,12 @@ void CatalogueTest::listReading()
 
     QCOMPARE(ok, !configError);
     QCOMPARE(list.count, count);
-    for (int i = 0; i < list.count; ++i)
+    int refused = 0;
+    for (int i = 0; i < list.count; ++i) {
         QCOMPARE(list.entries[i].needsWrite, quint8(0));
+        refused += list.entries[i].refused;
+    }
+    QCOMPARE(refused, refusedLines);
     QStringList openedNow;
     for (const QString &r : device.Requests())
         if (r.startsWith(QLatin1String("0xC0 open-read ")))

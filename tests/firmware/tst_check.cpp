@@ -93,6 +93,7 @@ private slots:
     void upgradeOnceThenCurrent();
     void componentPath_data();
     void componentPath();
+    void reloadNeverWritesARefusedLine();
     void windowRefusesInputDuringUpload();
 
 private:
@@ -340,6 +341,36 @@ void CheckTest::componentPath()
         const qsizetype at = requests.indexOf(QStringLiteral("0xC0 open-write 701"));
         QVERIFY(!requests.mid(at).contains(QStringLiteral("0xC0 open-read 701")));
     }
+}
+
+void CheckTest::reloadNeverWritesARefusedLine()
+{
+    g_hardwareVersion = 1;
+    const QString folder = g_firmwareFolder + QStringLiteral("H1/");
+    const QString digest = fwtest::Md5Of(ComponentA(12));
+    const QByteArray list = QStringLiteral("702 0 2 22104 600 12 - BIG a.bin %1\n"
+                                           "703 0 2 22104 2 12 - OUT ../H1/a.bin %1\n"
+                                           "700 0 2 22104 2 12 - VXMAIN a.bin %1\n")
+                                .arg(digest)
+                                .toLatin1();
+    QVERIFY(fwtest::WriteFile(folder + "a.bin", ComponentA(12)));
+    QVERIFY(fwtest::WriteFile(folder + "firmware.cfg", list));
+    QVERIFY(fwtest::WriteFile(folder + "extension.bin", fwtest::Md5Of(list).toLatin1()));
+    fwtest::Device device;
+    QVERIFY(device.Start({"--type", "0x78", "--hw", "1"},
+                         {{QStringLiteral("files/700.bin"), ComponentA(12)}}));
+    fwtest::RecordingStatus status;
+    fwtest::RecordingAlerts alerts;
+    g_forceUpgrade = 1;
+    g_relaxDigestChecks = 1;
+
+    QCOMPARE(CheckFirmwareAfterConnect(device.xmit), 1);
+    const QStringList requests = device.Requests();
+    QCOMPARE(requests.filter(QStringLiteral("open-write")), QStringList{"0xC0 open-write 700"});
+    QVERIFY(requests.filter(QStringLiteral("702")).isEmpty());
+    QVERIFY(requests.filter(QStringLiteral("703")).isEmpty());
+    QCOMPARE(status.Texts().first(), QStringLiteral("Configuration Error"));
+    QCOMPARE(alerts.beeps, QStringList{"880/500"});
 }
 
 void CheckTest::windowRefusesInputDuringUpload()
