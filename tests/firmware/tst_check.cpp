@@ -8,6 +8,7 @@
 #include "app/TextTable.h"
 #include "firmware/FirmwareCheck.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -95,6 +96,7 @@ private slots:
     void componentPath();
     void reloadNeverWritesARefusedLine();
     void windowRefusesInputDuringUpload();
+    void supervisorUpgradesThenConnects();
 
 private:
     QTemporaryDir *m_dir = nullptr;
@@ -394,6 +396,31 @@ void CheckTest::windowRefusesInputDuringUpload()
     QCOMPARE(g_xmit.m_rebootPending, 1);
     g_xmit.m_rebootPending = 0;
     window.done(0);
+}
+
+void CheckTest::supervisorUpgradesThenConnects()
+{
+    // The whole road through the main window: found at 1.2, upgraded,
+    // restarted, found again at 1.3 and connected without a second upload.
+    QVERIFY(!AddPackage(13).isEmpty());
+    fwtest::Device device;
+    QVERIFY(device.Start({"--type", "0x82", "--sw", "12", "--restart-ms", "300"}));
+    device.xmit.ClosePort();
+    g_xmit.SetPortPaths({device.sim.LinkPath()});
+    g_xmit.m_rebootPending = 0;
+
+    RIR310IvoduDed window;
+    QSignalSpy connected(&window, &RIR310IvoduDed::deviceConnected);
+    window.show();
+    QVERIFY(connected.wait(30000));
+
+    QCOMPARE(window.windowTitle(), QStringLiteral("ZEPHALINK 2.3 - MORVENTIQUE (S1.3H1)"));
+    const QStringList all = device.sim.Transcript();
+    QCOMPARE(all.filter(QStringLiteral("| 0xC0 image-begin")).size(), 1);
+    QCOMPARE(all.filter(QStringLiteral("| 0x20 restart")).size(), 1);
+    QVERIFY(window.isEnabled());
+    window.done(0);
+    g_xmit.ClosePort();
 }
 
 QTEST_MAIN(CheckTest)
