@@ -76,6 +76,8 @@ void Md5Context::Transform(const quint8 chunk[64])
 
 void Md5Context::Add(const void *data, std::size_t count)
 {
+    if (count == 0)
+        return; // nothing to add, and data may be null
     const auto *in = static_cast<const quint8 *>(data);
     std::size_t have = (bitCount[0] >> 3) & 63;
 
