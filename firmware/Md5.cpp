@@ -46,28 +46,29 @@ void Md5Context::Transform(const quint8 chunk[64])
                (quint32(chunk[4 * i + 2]) << 16) | (quint32(chunk[4 * i + 3]) << 24);
     }
     quint32 a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int i = 0; i < 64; ++i) {
-        quint32 f;
-        int g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (b & d) | (c & ~d);
-            g = (5 * i + 1) & 15;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) & 15;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) & 15;
-        }
+    // One step: a becomes b + (a + f + constant + word) rotated; the four
+    // words then move round by one.
+    auto step = [&](quint32 f, int i, int g) {
         const quint32 next = d;
         d = c;
         c = b;
         b = b + Rotate(a + f + kSine[i] + x[g], kShift[i]);
         a = next;
-    }
+    };
+    // Four rounds of sixteen, each with its own function and word order;
+    // unrolled, the shifts and constants become immediates.
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; ++i)
+        step((b & c) | (~b & d), i, i);
+#pragma GCC unroll 16
+    for (int i = 16; i < 32; ++i)
+        step((b & d) | (c & ~d), i, (5 * i + 1) & 15);
+#pragma GCC unroll 16
+    for (int i = 32; i < 48; ++i)
+        step(b ^ c ^ d, i, (3 * i + 5) & 15);
+#pragma GCC unroll 16
+    for (int i = 48; i < 64; ++i)
+        step(c ^ (b | ~d), i, (7 * i) & 15);
     state[0] += a;
     state[1] += b;
     state[2] += c;
