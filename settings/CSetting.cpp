@@ -446,11 +446,11 @@ QWidget *CSetting::BuildModulationGroup()
 {
     QGridLayout *grid = nullptr;
     QWidget *group = NewGroup(m_upperPart, "modulationGroup", &grid);
-    QLabel *title = GroupTitle(group, grid, 3);
+    QLabel *title = GroupTitle(group, grid, 5);
     title->setText(QStringLiteral("Modulation :"));
     group->setAccessibleName(title->text());
 
-    // Columns: title, then four label + field pairs.
+    // Created in Tab order: row by row, left to right.
     m_deliveryList =
         NewList(group, "deliveryList", {QStringLiteral("DVB-T"), QStringLiteral("DVB-C")});
     m_deliveryList->setAccessibleName(QStringLiteral("Delivery system"));
@@ -460,15 +460,6 @@ QWidget *CSetting::BuildModulationGroup()
     QLabel *tsIdLabel = NewLabel(group, "tsIdLabel", kRowTsId);
     m_tsIdEdit = NewEdit(group, "tsIdEdit");
     tsIdLabel->setBuddy(m_tsIdEdit);
-    QLabel *levelLabel = NewLabel(group, "levelLabel", kRowLevel);
-    m_levelSlider = NewSlider(group, "levelSlider", kLevelMax, 5);
-    levelLabel->setBuddy(m_levelSlider);
-    m_levelText = NewLabel(group, "levelText", kNoRow, QStringLiteral("dB"));
-    m_levelText->setMinimumWidth(
-        m_levelText->fontMetrics().horizontalAdvance(QStringLiteral("-29dB")));
-    auto *levelIcon = new QLabel(group);
-    levelIcon->setPixmap(TrackBarPicture(palette()));
-    levelIcon->setAccessibleName(QStringLiteral("Track bar picture"));
 
     m_modeLabel = NewLabel(group, "modeLabel", kRowMode);
     m_modeList = NewList(group, "modeList", {QStringLiteral("2K"), QStringLiteral("8K")});
@@ -483,6 +474,7 @@ QWidget *CSetting::BuildModulationGroup()
         NewList(group, "bandwidthList",
                 {QStringLiteral("6 Mhz"), QStringLiteral("7 Mhz"), QStringLiteral("8 Mhz")});
     m_bandwidthLabel->setBuddy(m_bandwidthList);
+
     m_codeRateLabel = NewLabel(group, "codeRateLabel", kRowCodeRate);
     m_codeRateList = NewList(group, "codeRateList",
                              {QStringLiteral("1/2"), QStringLiteral("2/3"), QStringLiteral("3/4"),
@@ -502,44 +494,52 @@ QWidget *CSetting::BuildModulationGroup()
                 {QStringLiteral("QAM16"), QStringLiteral("QAM32"), QStringLiteral("QAM64"),
                  QStringLiteral("QAM128"), QStringLiteral("QAM256")});
     m_cableConstellationLabel->setBuddy(m_cableConstellationList);
-    // Two "Const. :" labels: the cable one says which it is to assistive tools.
-    m_cableConstellationList->setAccessibleDescription(QStringLiteral("DVB-C constellation"));
-    m_constellationList->setAccessibleDescription(QStringLiteral("DVB-T constellation"));
+    QLabel *levelLabel = NewLabel(group, "levelLabel", kRowLevel);
+    auto *levelIcon = new QLabel(group);
+    levelIcon->setPixmap(TrackBarPicture(palette()));
+    levelIcon->setAccessibleName(QStringLiteral("Track bar picture"));
+    m_levelSlider = NewSlider(group, "levelSlider", kLevelMax, 5);
+    levelLabel->setBuddy(m_levelSlider);
+    m_levelText = NewLabel(group, "levelText", kNoRow, QStringLiteral("dB"));
+    m_levelText->setMinimumWidth(
+        m_levelText->fontMetrics().horizontalAdvance(QStringLiteral("-29dB ")));
 
-    const int editWidth = DluToPixelsX(34, font());
+    // Two "Const. :" labels: the descriptions tell them apart.
+    m_constellationList->setAccessibleDescription(QStringLiteral("DVB-T constellation"));
+    m_cableConstellationList->setAccessibleDescription(QStringLiteral("DVB-C constellation"));
+
+    const int editWidth = DluToPixelsX(36, font());
     for (QLineEdit *edit : {m_frequencyEdit, m_tsIdEdit, m_symbolRateEdit})
         edit->setMaximumWidth(editWidth);
 
-    // Row 0: delivery system, frequency, transport stream, level.
+    // Three label + field pairs per row.
     grid->addWidget(m_deliveryList, 0, 1, 1, 2, Qt::AlignLeft);
     grid->addWidget(frequencyLabel, 0, 3);
     grid->addWidget(m_frequencyEdit, 0, 4);
     grid->addWidget(tsIdLabel, 0, 5);
-    grid->addWidget(m_tsIdEdit, 0, 6);
-    grid->addWidget(levelLabel, 1, 7);
-    auto *level = new QHBoxLayout;
-    level->setSpacing(2);
-    level->addWidget(levelIcon);
-    level->addWidget(m_levelSlider, 1);
-    level->addWidget(m_levelText);
-    grid->addLayout(level, 1, 8);
-    // Row 1: the DVB-T parameters.
+    grid->addWidget(m_tsIdEdit, 0, 6, Qt::AlignLeft);
     grid->addWidget(m_modeLabel, 1, 1);
     grid->addWidget(m_modeList, 1, 2);
     grid->addWidget(m_constellationLabel, 1, 3);
     grid->addWidget(m_constellationList, 1, 4);
     grid->addWidget(m_bandwidthLabel, 1, 5);
-    grid->addWidget(m_bandwidthList, 1, 6);
-    // Row 2: the rest of DVB-T, then DVB-C.
+    grid->addWidget(m_bandwidthList, 1, 6, Qt::AlignLeft);
     grid->addWidget(m_codeRateLabel, 2, 1);
     grid->addWidget(m_codeRateList, 2, 2);
     grid->addWidget(m_guardLabel, 2, 3);
     grid->addWidget(m_guardList, 2, 4);
-    grid->addWidget(m_symbolRateLabel, 2, 5);
-    grid->addWidget(m_symbolRateEdit, 2, 6);
-    grid->addWidget(m_cableConstellationLabel, 2, 7);
-    grid->addWidget(m_cableConstellationList, 2, 8, Qt::AlignLeft);
-    grid->setColumnStretch(8, 1);
+    grid->addWidget(m_symbolRateLabel, 3, 1);
+    grid->addWidget(m_symbolRateEdit, 3, 2);
+    grid->addWidget(m_cableConstellationLabel, 3, 3);
+    grid->addWidget(m_cableConstellationList, 3, 4);
+    grid->addWidget(levelLabel, 4, 1);
+    auto *level = new QHBoxLayout;
+    level->setSpacing(2);
+    level->addWidget(levelIcon);
+    level->addWidget(m_levelSlider, 1);
+    level->addWidget(m_levelText);
+    grid->addLayout(level, 4, 2, 1, 5);
+    grid->setColumnStretch(6, 1);
     return group;
 }
 
