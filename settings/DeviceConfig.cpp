@@ -328,14 +328,17 @@ ParseStatus ParseCompactLayout(const RecordBuffer &buffer, DeviceConfig &record)
     record.saturation = qint32(r.Number(1));
 
     // The tail: each field only while its start lies inside the announced
-    // length, and only when it lies whole inside the buffer.
+    // length and the field lies whole inside the buffer; once one is absent,
+    // so are the ones after it.
+    bool tailEnded = false;
     bool tailCut = false;
     auto present = [&](int width) {
-        if (r.Position() >= totalLength) {
+        if (tailEnded || r.Position() >= totalLength) {
+            tailEnded = true;
             return false;
         }
         if (!r.Fits(width)) {
-            tailCut = true;
+            tailEnded = tailCut = true;
             return false;
         }
         return true;
