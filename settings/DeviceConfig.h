@@ -149,10 +149,10 @@ int DbFromLevelCode(int code);
 // byte. A text that runs to the end of the buffer is cut there, position ends
 // at the buffer's size and terminated (when given) is set false.
 QString DecodeDeviceText(const RecordBuffer &buffer, quint16 &position, bool *terminated = nullptr);
-// Encodes text one byte per character (characters outside the device's set
-// become ".") with its zero byte and moves position past them. Returns false
-// when the text had to be cut to keep its zero byte inside the buffer;
-// nothing at all is written when position is already at the end.
+// Encodes text one byte per UTF-16 code unit, as the form counts its limits
+// (characters outside the device's set become ".") with its zero byte and moves position past them.
+// Returns false when the text had to be cut to keep its zero byte inside the buffer; nothing at all
+// is written when position is already at the end.
 bool EncodeDeviceText(const QString &text, RecordBuffer &buffer, quint16 &position);
 
 enum class ParseStatus {
