@@ -1099,9 +1099,11 @@ void CSetting::LoadFromBytes(const RecordBuffer &buffer)
 
 void CSetting::FinishLoad()
 {
+    m_loading = true;
     ShowValues();
     RefreshLevelTexts();
     UpdateDeliveryControls();
+    m_loading = false;
     // Last: showing the values and the refresh armed the countdown, and a
     // load must never leave a write pending by itself.
     m_changeCountdown = 0;
@@ -1177,7 +1179,9 @@ quint16 CSetting::BuildRecord(RecordBuffer &buffer)
 void CSetting::OnFormTimer()
 {
     m_formTimer->stop();
-    if (m_changeCountdown != 0) {
+    if (m_loading) {
+        // A check message of the load is open: nothing is due yet.
+    } else if (m_changeCountdown != 0) {
         --m_changeCountdown;
         if (m_changeCountdown == 0) {
             ApplyToDevice(false);
