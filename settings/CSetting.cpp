@@ -665,7 +665,8 @@ QWidget *CSetting::BuildLowerStrip()
     m_logoList = new QComboBox(strip);
     m_logoList->setObjectName(QStringLiteral("logoList"));
     m_logoList->setEditable(true);
-    m_logoList->setInsertPolicy(QComboBox::InsertAlphabetically);
+    // What is typed names the logo; it is not added to the list.
+    m_logoList->setInsertPolicy(QComboBox::NoInsert);
     logoLabel->setBuddy(m_logoList);
     m_countryLabel = NewLabel(strip, "countryLabel", kNoRow, QStringLiteral("Def. Country :"));
     m_countryList = new QComboBox(strip);
