@@ -71,7 +71,9 @@ bool SafeFileWriter::Commit(const QByteArray &bytes)
 {
     if (!m_impl->file.isOpen())
         return false;
-    if (m_impl->file.write(bytes) != bytes.size()) {
+    // Buffered bytes reach the disk in flush(); a failure there (a full
+    // disk) must count as much as one in write().
+    if (m_impl->file.write(bytes) != bytes.size() || !m_impl->file.flush()) {
         m_impl->file.cancelWriting();
         m_impl->file.commit(); // discards the temporary file
         return false;
