@@ -58,6 +58,9 @@ void CIqList::SetUp(QTreeWidget *list)
         list->setObjectName(QStringLiteral("iqList"));
     list->setAccessibleName(QStringLiteral("I/Q calibration"));
     list->setColumnCount(4);
+    // The hidden first column must take no room at all; with the default
+    // minimum the header still keeps a gap for it.
+    list->header()->setMinimumSectionSize(0);
     list->setHeaderLabels(
         {QString(), QStringLiteral("Freq."), QStringLiteral("dAmp"), QStringLiteral("dPhi")});
     for (int c = 0; c < 4; ++c) {

@@ -157,6 +157,8 @@ void IqListTest::columnsAndStyle()
         }
     }
     QVERIFY(list->isColumnHidden(0));
+    // Nothing of the hidden column shows: the frequencies start at the left edge.
+    QCOMPARE(CIqList::CellRect(list, 0, CIqList::FrequencyColumn).left(), 0);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     QVERIFY(!list->rootIsDecorated());
