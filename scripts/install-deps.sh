@@ -3,7 +3,7 @@
 # that are missing. Runs apt-get as root, or through sudo.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

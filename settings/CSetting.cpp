@@ -729,9 +729,10 @@ QWidget *CSetting::BuildLowerStrip()
     grid->addWidget(m_setDefaultButton, 3, 1);
     grid->addWidget(m_loadButton, 4, 0);
     grid->addWidget(m_saveButton, 4, 1);
-    grid->addWidget(m_iqList, 1, 3, 3, 2);
-    grid->addWidget(m_iqFromFileButton, 4, 3);
-    grid->addWidget(m_iqToFileButton, 4, 4);
+    // The I/Q list takes the height the strip has left.
+    grid->addWidget(m_iqList, 1, 3, 5, 2);
+    grid->addWidget(m_iqFromFileButton, 6, 3);
+    grid->addWidget(m_iqToFileButton, 6, 4);
     grid->setColumnMinimumWidth(2, 8);
     grid->setColumnStretch(3, 1);
     grid->setColumnStretch(4, 1);
