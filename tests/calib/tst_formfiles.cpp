@@ -7,6 +7,7 @@
 #include "calib/CIqList.h"
 #include "link/CXmit.h"
 #include "settings/CSetting.h"
+#include "tests/tools/VxsimHarness.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -69,6 +70,16 @@ QStringList Snapshot(const CSetting &form)
     return out;
 }
 
+// Request summaries in the simulator's transcript, write lengths kept.
+QStringList Requests(const vxtest::Simulator &sim)
+{
+    QStringList out;
+    for (const QString &line : sim.Transcript())
+        if (line.startsWith(u'>'))
+            out << line.section(QStringLiteral(" | "), 1);
+    return out;
+}
+
 QPushButton *Button(CSetting &form, const char *name)
 {
     return form.findChild<QPushButton *>(name);
@@ -89,6 +100,9 @@ private slots:
     void saveThenLoadGivesTheSameForm();
     void refusedFileLeavesTheFormAlone();
     void frequencyInTheListRetunes();
+    void connectingReadsTheTableFirst_data();
+    void connectingReadsTheTableFirst();
+    void loadedFileIsWrittenAndMadeDefault();
 
 private:
     QTemporaryDir m_dir;
@@ -231,6 +245,73 @@ void FormFilesTest::frequencyInTheListRetunes()
     QStringList expected = before;
     expected.removeAll("frequencyEdit=578000");
     QCOMPARE(after, expected);
+}
+
+void FormFilesTest::connectingReadsTheTableFirst_data()
+{
+    QTest::addColumn<int>("hardware");
+    QTest::addColumn<int>("manufacturer");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<int>("rows");
+
+    const QStringList config{"0xC0 open-read 590", "0xC0 read 256", "0xC0 close"};
+    const QStringList table{"0xC0 open-read 600", "0xC0 read 5", "0xC0 read 18", "0xC0 close"};
+    QTest::newRow("hardware 3") << 3 << 1 << table + config << 3;
+    QTest::newRow("hardware 2") << 2 << 1 << config << 0;
+    QTest::newRow("no manufacturer mode") << 3 << 0 << config << 0;
+}
+
+void FormFilesTest::connectingReadsTheTableFirst()
+{
+    QFETCH(int, hardware);
+    QFETCH(int, manufacturer);
+    QFETCH(QStringList, requests);
+    QFETCH(int, rows);
+
+    vxtest::Simulator sim;
+    QVERIFY(sim.Start({"--type", "0x78", "--hw", QString::number(hardware)}));
+    g_xmit.SetPortPaths({sim.LinkPath()});
+    QVERIFY(g_xmit.FindDevice() != 0);
+    g_manufacturerMode = manufacturer;
+    CSetting form;
+    form.PrepareForDevice();
+    form.StopFormTimer();
+    QTRY_COMPARE(Requests(sim).mid(1), requests);
+    auto *list = form.findChild<CIqList *>("iqList");
+    QCOMPARE(list->topLevelItemCount(), rows);
+    QCOMPARE(list->isEnabled(), hardware >= 3);
+    if (rows)
+        QCOMPARE(list->topLevelItem(0)->text(CIqList::PhiColumn), QString("120"));
+    g_xmit.ClosePort();
+}
+
+void FormFilesTest::loadedFileIsWrittenAndMadeDefault()
+{
+    vxtest::Simulator sim;
+    QVERIFY(sim.Start({"--type", "0x78", "--hw", "3"}));
+    g_xmit.SetPortPaths({sim.LinkPath()});
+    QVERIFY(g_xmit.FindDevice() != 0);
+    CSetting form;
+    form.PrepareForDevice();
+    form.StopFormTimer();
+    form.LoadFromBytes(Bytes(Record(578000, "FROMFILE"), kDeviceType78));
+    m_dialogs.answers << m_dir.filePath("config/kept");
+    Button(form, "saveButton")->click();
+    form.LoadFromBytes(Bytes(Record(754000, "OTHER"), kDeviceType78));
+
+    const int before = int(Requests(sim).size());
+    m_dialogs.answers << m_dir.filePath("config/kept.VXC");
+    Button(form, "loadButton")->click();
+    QCOMPARE(m_status.texts, (QStringList{"Saved", "Loaded"}));
+    form.OnFormTimer();
+    const QStringList sent = Requests(sim).mid(before);
+    QVERIFY2(sent.contains("0xC0 open-write 590") && sent.contains("0xC0 open-write 595"),
+             qPrintable(sent.join('\n')));
+    QVERIFY(sim.StateFile("files/595.bin").contains("FROMFILE"));
+    QVERIFY(sim.StateFile("files/590.bin").contains("FROMFILE"));
+    QCOMPARE(m_beeps.beeps, (QList<QPair<int, int>>{{880, 200}}));
+    QCOMPARE(int(form.m_defaultRequest), 0);
+    g_xmit.ClosePort();
 }
 
 QTEST_MAIN(FormFilesTest)
