@@ -684,7 +684,8 @@ QWidget *CSetting::BuildLowerStrip()
     m_logoList = new QComboBox(strip);
     m_logoList->setObjectName(QStringLiteral("logoList"));
     m_logoList->setEditable(true);
-    m_logoList->setInsertPolicy(QComboBox::InsertAlphabetically);
+    // What is typed names the logo; it is not added to the list.
+    m_logoList->setInsertPolicy(QComboBox::NoInsert);
     logoLabel->setBuddy(m_logoList);
     m_countryLabel = NewLabel(strip, "countryLabel", kNoRow, QStringLiteral("Def. Country :"));
     m_countryList = new QComboBox(strip);
@@ -1113,9 +1114,11 @@ void CSetting::LoadFromBytes(const RecordBuffer &buffer)
 
 void CSetting::FinishLoad()
 {
+    m_loading = true;
     ShowValues();
     RefreshLevelTexts();
     UpdateDeliveryControls();
+    m_loading = false;
     // Last: showing the values and the refresh armed the countdown, and a
     // load must never leave a write pending by itself.
     m_changeCountdown = 0;
@@ -1191,7 +1194,9 @@ quint16 CSetting::BuildRecord(RecordBuffer &buffer)
 void CSetting::OnFormTimer()
 {
     m_formTimer->stop();
-    if (m_changeCountdown != 0) {
+    if (m_loading) {
+        // A check message of the load is open: nothing is due yet.
+    } else if (m_changeCountdown != 0) {
         --m_changeCountdown;
         if (m_changeCountdown == 0) {
             ApplyToDevice(false);

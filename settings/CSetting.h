@@ -138,6 +138,9 @@ public:
     // The device's I/Q calibration table, as last read, edited or loaded.
     IqCalibrationTable m_iqTable;
 
+    // The I/Q calibration list of the lower strip.
+    QTreeWidget *IqList() const { return m_iqList; }
+
 protected:
     // Enter and Escape typed in the form are swallowed here: passed on, they
     // would reach the main window and close the program.
@@ -266,6 +269,10 @@ private:
     // A record was read from the device (or a file) since the last
     // connection; until then nothing is written to the device.
     bool m_haveRecord = false;
+    // True while a load fills the form. A check message shown meanwhile runs
+    // its own event loop, in which the form timer must not write the half
+    // loaded form to the device.
+    bool m_loading = false;
     // Set when the main window stopped the timer: a tick that was under way
     // then does not start it again.
     bool m_timerStopped = false;

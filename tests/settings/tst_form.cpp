@@ -805,6 +805,13 @@ void TestForm::logoListIsSorted()
         names << list->itemText(i);
     QCOMPARE(names, (QStringList{"MORVEN.dg1", "TESTCARD.dg1", "ZEPHA.dg1"}));
     QVERIFY(list->isEditable());
+
+    // A typed name is taken as it is, and Enter does not add it to the list.
+    list->lineEdit()->clear();
+    QTest::keyClicks(list->lineEdit(), QStringLiteral("NEW.dg1"));
+    QTest::keyClick(list->lineEdit(), Qt::Key_Return);
+    QCOMPARE(list->count(), 3);
+    QCOMPARE(list->currentText(), QStringLiteral("NEW.dg1"));
 }
 
 QTEST_MAIN(TestForm)

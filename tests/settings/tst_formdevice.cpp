@@ -51,6 +51,7 @@ private slots:
     void failedReadBackKeepsForm_data();
     void failedReadBackKeepsForm();
     void nothingWrittenBeforeFirstRead();
+    void checkMessageDuringLoadWritesNothing();
 
 private:
     bool Connect(const QStringList &options);
@@ -456,6 +457,61 @@ void TestFormDevice::nothingWrittenBeforeFirstRead()
     Ticks(form, 3);
     QCOMPARE(Requests(), kWrite82);
     QCOMPARE(form.m_record.frequencyKhz, 522000);
+}
+
+namespace {
+
+// A warning the user takes his time to acknowledge: its event loop runs
+// while it is open, the form timer's ticks included.
+class SlowMessages final : public MessageSink
+{
+public:
+    SlowMessages() { SetMessageSink(this); }
+    ~SlowMessages() override { SetMessageSink(nullptr); }
+    void Warning(const QString &, const QString &text) override
+    {
+        texts << text;
+        QTest::qWait(1500);
+    }
+    QStringList texts;
+};
+
+} // namespace
+
+void TestFormDevice::checkMessageDuringLoadWritesNothing()
+{
+    // The device holds a video bit rate the form's check refuses.
+    DeviceConfig record;
+    record.reference = "SLOW";
+    record.deliverySystem = 1;
+    record.frequencyKhz = 474000;
+    record.networkName = "NET";
+    record.serviceName = "SVC";
+    record.pmtPid = 256;
+    record.videoPid = 257;
+    record.audioPid = 258;
+    record.videoBitrateKbps = 2000;
+    RecordBuffer bytes{};
+    const quint16 n = WriteFullLayout(record, bytes);
+    const QString config = m_sim->StateDir() + QStringLiteral("/fs/VX360HD/current11.cfg");
+    QVERIFY(QDir().mkpath(QFileInfo(config).path()));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char *>(bytes.data()), n);
+    file.close();
+
+    formtest::Recorders recorders;
+    SlowMessages messages;
+    QVERIFY(Connect({"--type", "0x82"}));
+    CSetting form;
+    form.PrepareForDevice(); // the form timer runs while the message is open
+    form.StopFormTimer();
+    QCOMPARE(messages.texts,
+             QStringList{QStringLiteral("Enter an integer between 3000 and 12000.")});
+    QCOMPARE(Requests(), QStringList{"0x70 read-config"});
+    QCOMPARE(form.m_changeCountdown, quint8(0));
+    QCOMPARE(m_sim->StateFile("fs/VX360HD/current11.cfg"),
+             QByteArray(reinterpret_cast<const char *>(bytes.data()), n));
 }
 
 QTEST_MAIN(TestFormDevice)
