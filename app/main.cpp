@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <cstdio>
 #include <memory>
 
@@ -132,7 +133,12 @@ int main(int argc, char *argv[])
     SimulatorProcess simulator;
     if (!simulatedType.isEmpty()) {
         QString why;
-        if (!simulator.Start(SimulatorProcess::DefaultProgram(), simulatedType, &why)) {
+        // More simulator options (a hardware version, faults) for demos and
+        // manual checks, e.g. ZEPHALINK_VXSIM_OPTIONS="--hw 3".
+        const QStringList simulatorOptions =
+            QProcess::splitCommand(qEnvironmentVariable("ZEPHALINK_VXSIM_OPTIONS"));
+        if (!simulator.Start(SimulatorProcess::DefaultProgram(), simulatedType, &why,
+                             simulatorOptions)) {
             PrintLine(stderr, why);
             return kExitUsage;
         }

@@ -5,6 +5,8 @@
 #include "app/StatusSink.h"
 #include "app/TextTable.h"
 #include "app/UserAlerts.h"
+#include "calib/CIqList.h"
+#include "calib/CalibController.h"
 #include "link/CXmit.h"
 
 #include <QComboBox>
@@ -217,6 +219,23 @@ CSetting::CSetting(QWidget *parent) : QWidget(parent)
 
     BuildControls();
     ApplyTexts();
+    CalibHooks hooks;
+    hooks.buildRecord = [this] {
+        RecordBuffer buffer{};
+        const quint16 length = BuildRecord(buffer);
+        return QByteArray(reinterpret_cast<const char *>(buffer.data()), length);
+    };
+    hooks.loadFromBytes = [this](const QByteArray &record) {
+        LoadFromBytes(RecordBufferFrom(record));
+    };
+    hooks.armWriteAndDefault = [this] { OnSetAsDefault(); };
+    hooks.retune = [this](int frequencyKhz) {
+        // Only the frequency changes: other edits still pending stay as typed.
+        m_values.frequencyKhz = frequencyKhz;
+        m_frequencyEdit->setText(QString::number(frequencyKhz));
+        m_changeCountdown = kEditCountdown;
+    };
+    m_calib = new CalibController(g_xmit, m_iqTable, m_iqList, this, std::move(hooks), this);
     // Only the manufacturer sees the lower strip; hidden, its controls are
     // also out of the Tab order.
     m_lowerStrip->setVisible(g_manufacturerMode != 0);
@@ -691,11 +710,7 @@ QWidget *CSetting::BuildLowerStrip()
     connect(m_loadButton, &QPushButton::clicked, this, &CSetting::OnConfigLoad);
     connect(m_saveButton, &QPushButton::clicked, this, &CSetting::OnConfigSave);
 
-    m_iqList = new QTreeWidget(strip);
-    m_iqList->setObjectName(QStringLiteral("iqList"));
-    m_iqList->setAccessibleName(QStringLiteral("I/Q calibration"));
-    m_iqList->setRootIsDecorated(false);
-    m_iqList->setUniformRowHeights(true);
+    m_iqList = new CIqList(strip);
     m_iqFromFileButton = newButton("iqFromFileButton", QStringLiteral("<- FROM FILE"));
     m_iqToFileButton = newButton("iqToFileButton", QStringLiteral("-> TO FILE"));
     connect(m_iqFromFileButton, &QPushButton::clicked, this, &CSetting::OnIqFromFile);
@@ -819,8 +834,7 @@ void CSetting::PrepareForDevice()
     m_timerStopped = false;
     m_formTimer->start(kFirstTickMs);
 
-    // >>> I/Q calibration table: read it from the device here, before the
-    // configuration is loaded.
+    m_calib->ReadIqTableFromDevice();
 
     LoadFromDevice();
 }
@@ -1308,10 +1322,22 @@ void CSetting::OnFirmwareReload()
     g_relaxDigestChecks = 1;
 }
 
-void CSetting::OnConfigLoad() {}
+void CSetting::OnConfigLoad()
+{
+    m_calib->TransferConfigFile(false);
+}
 
-void CSetting::OnConfigSave() {}
+void CSetting::OnConfigSave()
+{
+    m_calib->TransferConfigFile(true);
+}
 
-void CSetting::OnIqFromFile() {}
+void CSetting::OnIqFromFile()
+{
+    m_calib->TransferIqFile(false);
+}
 
-void CSetting::OnIqToFile() {}
+void CSetting::OnIqToFile()
+{
+    m_calib->TransferIqFile(true);
+}

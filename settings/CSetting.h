@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calib/IqCalibration.h"
 #include "settings/DeviceConfig.h"
 
 #include <QSize>
@@ -7,6 +8,7 @@
 #include <QWidget>
 #include <QtGlobal>
 
+class CalibController;
 class QComboBox;
 class QFrame;
 class QKeyEvent;
@@ -133,6 +135,8 @@ public:
     // 1 = after the next write, make the configuration the device's default.
     quint8 m_defaultRequest = 0;
     FormValues m_values;
+    // The device's I/Q calibration table, as last read, edited or loaded.
+    IqCalibrationTable m_iqTable;
 
     // The I/Q calibration list of the lower strip.
     QTreeWidget *IqList() const { return m_iqList; }
@@ -143,7 +147,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private slots:
-    // Configuration files and the I/Q calibration table: wired up elsewhere.
+    // Configuration files and the I/Q calibration table.
     void OnConfigLoad();
     void OnConfigSave();
     void OnIqFromFile();
@@ -251,6 +255,7 @@ private:
     QPushButton *m_loadButton = nullptr;
     QPushButton *m_saveButton = nullptr;
     QTreeWidget *m_iqList = nullptr;
+    CalibController *m_calib = nullptr;
     QPushButton *m_iqFromFileButton = nullptr;
     QPushButton *m_iqToFileButton = nullptr;
 

@@ -13,6 +13,8 @@ private slots:
     void identify_data();
     void identify();
     void missingSimulatorIsAnError();
+    void simulatorOptionsFromTheEnvironment_data();
+    void simulatorOptionsFromTheEnvironment();
 
 private:
     struct Run
@@ -22,15 +24,21 @@ private:
         QString err;
     };
     static Run RunProgram(const QString &program, const QStringList &arguments,
-                          const QString &workingFolder);
+                          const QString &workingFolder, const QString &simulatorOptions = {});
 };
 
 TestCommandLine::Run TestCommandLine::RunProgram(const QString &program,
                                                  const QStringList &arguments,
-                                                 const QString &workingFolder)
+                                                 const QString &workingFolder,
+                                                 const QString &simulatorOptions)
 {
     QProcess process;
     process.setWorkingDirectory(workingFolder);
+    if (!simulatorOptions.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ZEPHALINK_VXSIM_OPTIONS"), simulatorOptions);
+        process.setProcessEnvironment(environment);
+    }
     process.start(program, arguments);
     Run run;
     if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
@@ -102,6 +110,28 @@ void TestCommandLine::missingSimulatorIsAnError()
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(QStringLiteral("simulator was not found")), qPrintable(run.err));
     QVERIFY(run.err.contains(folder.filePath(QStringLiteral("vxsim"))));
+}
+
+void TestCommandLine::simulatorOptionsFromTheEnvironment_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("outPattern");
+    QTest::newRow("hardware 3") << "--hw 3"
+                                << " type 0x78 software 2\\.3 hardware 3\\n$";
+    QTest::newRow("software and hardware") << "--sw 31 --hw 4"
+                                           << " type 0x78 software 3\\.1 hardware 4\\n$";
+}
+
+void TestCommandLine::simulatorOptionsFromTheEnvironment()
+{
+    QFETCH(QString, options);
+    QFETCH(QString, outPattern);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const Run run = RunProgram(QStringLiteral(ZEPHALINK_PATH), {"--identify", "--simulate", "0x78"},
+                               folder.path(), options);
+    QVERIFY2(QRegularExpression(outPattern).match(run.out).hasMatch(), qPrintable(run.out));
+    QCOMPARE(run.exitCode, 0);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
