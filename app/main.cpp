@@ -23,23 +23,6 @@ void PrintLine(FILE *stream, const QString &line)
     std::fflush(stream);
 }
 
-// --identify, --help and --version need no window, and so no display: this
-// is decided before the application object is built.
-bool NeedsNoWindow(int argc, char **argv)
-{
-    static const QList<QByteArray> kWindowless{"--identify", "-identify", "--help",     "-help",
-                                               "-h",         "-?",        "--help-all", "--version",
-                                               "-version",   "-v"};
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == "--")
-            break;
-        if (kWindowless.contains(argument))
-            return true;
-    }
-    return false;
-}
-
 // One scan; prints where and what the device is.
 int Identify()
 {
@@ -61,11 +44,6 @@ int Identify()
 
 int main(int argc, char *argv[])
 {
-    std::unique_ptr<QCoreApplication> app;
-    if (NeedsNoWindow(argc, argv))
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ZEPHALINK"));
     QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2")
                                                 .arg(RIR310IvoduDed::kVersionMajor)
@@ -75,8 +53,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Configures a DVB encoder-modulator on a serial port. The current "
                        "directory is the working folder (logos, config, firmware, pref.txt)."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Look for the device on PATH only. Repeat it for several ports; "
@@ -95,25 +73,39 @@ int main(int argc, char *argv[])
     parser.addOption(identifyOption);
     parser.addOption(simulateOption);
 
-    // Usage errors exit with 2, apart from the 1 of "no device found".
-    if (!parser.parse(QCoreApplication::arguments())) {
+    // The command line is read once, before any application object exists:
+    // whether a window is needed follows from this one reading, so the two
+    // can never disagree. Usage errors exit with 2 (1 is "no device found")
+    // and need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (!parser.parse(arguments)) {
         PrintLine(stderr, parser.errorText());
         return kExitUsage;
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!parser.positionalArguments().isEmpty()) {
-        PrintLine(
-            stderr,
-            QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first()));
-        return kExitUsage;
+    const bool wantsHelp = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
+    const bool wantsVersion = parser.isSet(versionOption);
+    if (!wantsHelp && !wantsVersion) {
+        if (!parser.positionalArguments().isEmpty()) {
+            PrintLine(stderr, QStringLiteral("Unexpected argument: %1")
+                                  .arg(parser.positionalArguments().first()));
+            return kExitUsage;
+        }
+        // "--port --identify" gives --port the value "--identify": almost
+        // certainly a forgotten path, and no serial port is named like that.
+        for (const QString &port : parser.values(portOption)) {
+            if (port.isEmpty() || port.startsWith(QLatin1Char('-'))) {
+                PrintLine(stderr,
+                          QStringLiteral("--port needs a port path, not \"%1\".").arg(port));
+                return kExitUsage;
+            }
+        }
     }
 
     const QStringList ports = parser.values(portOption);
     QString simulatedType;
-    if (parser.isSet(simulateOption)) {
+    if (!wantsHelp && !wantsVersion && parser.isSet(simulateOption)) {
         simulatedType = parser.value(simulateOption).trimmed().toLower();
         if (simulatedType != QLatin1String("0x82") && simulatedType != QLatin1String("0x78")) {
             PrintLine(stderr, QStringLiteral("--simulate takes 0x82 or 0x78, not \"%1\".")
@@ -125,6 +117,20 @@ int main(int argc, char *argv[])
             return kExitUsage;
         }
     }
+
+    const bool windowless = wantsHelp || wantsVersion || parser.isSet(identifyOption);
+    std::unique_ptr<QCoreApplication> app;
+    if (windowless)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(*app); // prints the help with Qt's own options and exits
+    if (wantsHelp)
+        parser.showHelp(0);
+    if (wantsVersion)
+        parser.showVersion();
 
     ROR310EzudeVov::LoadSettings(QDir::currentPath());
 

@@ -13,6 +13,8 @@ private slots:
     void identify_data();
     void identify();
     void missingSimulatorIsAnError();
+    void everyCommandLineEndsCleanly_data();
+    void everyCommandLineEndsCleanly();
 
 private:
     struct Run
@@ -22,15 +24,19 @@ private:
         QString err;
     };
     static Run RunProgram(const QString &program, const QStringList &arguments,
-                          const QString &workingFolder);
+                          const QString &workingFolder,
+                          const QProcessEnvironment &environment = {});
 };
 
 TestCommandLine::Run TestCommandLine::RunProgram(const QString &program,
                                                  const QStringList &arguments,
-                                                 const QString &workingFolder)
+                                                 const QString &workingFolder,
+                                                 const QProcessEnvironment &environment)
 {
     QProcess process;
     process.setWorkingDirectory(workingFolder);
+    if (!environment.isEmpty())
+        process.setProcessEnvironment(environment);
     process.start(program, arguments);
     Run run;
     if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
@@ -102,6 +108,73 @@ void TestCommandLine::missingSimulatorIsAnError()
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(QStringLiteral("simulator was not found")), qPrintable(run.err));
     QVERIFY(run.err.contains(folder.filePath(QStringLiteral("vxsim"))));
+}
+
+void TestCommandLine::everyCommandLineEndsCleanly_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outPattern");
+    QTest::addColumn<QString>("errPattern");
+
+    // None of these may need a window: they run without any display at all.
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--identify"
+                          << "";
+    QTest::newRow("help, short") << QStringList{"-h"} << 0 << "--identify"
+                                 << "";
+    QTest::newRow("help-all") << QStringList{"--help-all"} << 0 << "--identify"
+                              << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "^ZEPHALINK 2\\.3\\n$"
+                             << "";
+    QTest::newRow("version, short") << QStringList{"-v"} << 0 << "^ZEPHALINK 2\\.3\\n$"
+                                    << "";
+    QTest::newRow("help after identify") << QStringList{"--identify", "--help"} << 0 << "--identify"
+                                         << "";
+    QTest::newRow("port without path, then identify")
+        << QStringList{"--port", "--identify"} << 2 << "^$"
+        << "--port needs a port path";
+    QTest::newRow("port without path, then version") << QStringList{"--port", "-v"} << 2 << "^$"
+                                                     << "--port needs a port path";
+    QTest::newRow("port without path, then help") << QStringList{"--port", "--help"} << 2 << "^$"
+                                                  << "--port needs a port path";
+    QTest::newRow("port without path at the end") << QStringList{"--port"} << 2 << "^$"
+                                                  << "Missing value after '--port'";
+    QTest::newRow("simulate without type") << QStringList{"--identify", "--simulate"} << 2 << "^$"
+                                           << "--simulate";
+    QTest::newRow("unknown option, no identify") << QStringList{"--bogus"} << 2 << "^$"
+                                                 << "bogus";
+    QTest::newRow("stray argument") << QStringList{"COM3"} << 2 << "^$"
+                                    << "Unexpected argument";
+    QTest::newRow("bad simulate type, no identify")
+        << QStringList{"--simulate", "0x99"} << 2 << "^$"
+        << "0x82 or 0x78";
+    QTest::newRow("identify after the end of options")
+        << QStringList{"--", "--identify"} << 2 << "^$"
+        << "Unexpected argument: --identify";
+}
+
+void TestCommandLine::everyCommandLineEndsCleanly()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outPattern);
+    QFETCH(QString, errPattern);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    // No display of any kind: a window would abort the program.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+
+    const Run run =
+        RunProgram(QStringLiteral(ZEPHALINK_PATH), arguments, folder.path(), environment);
+    QVERIFY2(!run.err.contains(QStringLiteral("QWidget")), qPrintable(run.err));
+    QVERIFY2(QRegularExpression(outPattern).match(run.out).hasMatch(), qPrintable(run.out));
+    if (!errPattern.isEmpty())
+        QVERIFY2(run.err.contains(errPattern), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
