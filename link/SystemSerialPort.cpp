@@ -81,18 +81,28 @@ public:
             const qint64 n =
                 m_port.write(reinterpret_cast<const char *>(data) + done, length - done);
             if (n < 0)
-                return false;
+                return DropUnsent();
             done += n;
         }
         // Hand everything to the driver before returning, like a blocking write.
         while (m_port.bytesToWrite() > 0) {
             if (!m_port.waitForBytesWritten(1000))
-                return false;
+                return DropUnsent();
         }
         return true;
     }
 
 private:
+    // A write reported as failed must stay failed: what is still queued (in
+    // our buffer and in the driver's) would otherwise go out later, ahead of
+    // the next frame, and the device would carry out a request we gave up on.
+    bool DropUnsent()
+    {
+        m_port.clear(QSerialPort::Output);
+        m_port.clearError();
+        return false;
+    }
+
     QSerialPort m_port;
 };
 
