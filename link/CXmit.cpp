@@ -110,8 +110,7 @@ quint8 CXmit::FindDevice()
         QString why;
         const SerialPort::OpenResult opened = port->open(path, &why);
         if (opened != SerialPort::OpenResult::Ok) {
-            if (opened == SerialPort::OpenResult::PermissionDenied ||
-                opened == SerialPort::OpenResult::Busy) {
+            if (opened != SerialPort::OpenResult::Missing) {
                 m_refusals.append({path, why, opened});
             }
             continue;

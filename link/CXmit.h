@@ -46,8 +46,8 @@ extern quint8 g_hardwareVersion;
 class CXmit
 {
 public:
-    // A port the last scan could not open for a reason the user can act on
-    // (permissions, another program holding it).
+    // A port the last scan found but could not open (permissions, another
+    // program holding it, a line setting it refused).
     struct RefusedPort
     {
         QString path;

@@ -1,6 +1,7 @@
 // The system serial port on real pseudo-terminals: what reaches the line
 // after a write that could not drain.
 #include "SilentTerminal.h"
+#include "link/CXmit.h"
 #include "link/SerialPort.h"
 
 #include <QtTest>
@@ -34,6 +35,8 @@ class SerialPortTest : public QObject
 
 private slots:
     void failedWriteNeverReachesTheLine();
+    void refusedLineSettingFailsTheOpen_data();
+    void refusedLineSettingFailsTheOpen();
 };
 
 void SerialPortTest::failedWriteNeverReachesTheLine()
@@ -69,6 +72,44 @@ void SerialPortTest::failedWriteNeverReachesTheLine()
           static_cast<long long>(line.size()), line.right(8).toHex(' ').constData());
     QVERIFY2(!line.contains(frame(failedNumber)), "the failed frame went out later all the same");
     QVERIFY(line.endsWith(next));
+}
+
+void SerialPortTest::refusedLineSettingFailsTheOpen_data()
+{
+    QTest::addColumn<LineSetting>("setting");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("baud rate") << LineSetting::BaudRate << "115200 baud";
+    QTest::newRow("data bits") << LineSetting::DataBits << "8 data bits";
+    QTest::newRow("parity") << LineSetting::Parity << "no parity";
+    QTest::newRow("stop bits") << LineSetting::StopBits << "one stop bit";
+}
+
+void SerialPortTest::refusedLineSettingFailsTheOpen()
+{
+    QFETCH(LineSetting, setting);
+    QFETCH(QString, named);
+
+    SilentTerminal terminal;
+    QVERIFY(!terminal.path().isEmpty());
+    const std::unique_ptr<SerialPort> port = CreateSystemSerialPortRefusing(setting);
+    QString why;
+    QCOMPARE(port->open(terminal.path(), &why), SerialPort::OpenResult::Failed);
+    QVERIFY2(why.contains(named), qPrintable(why));
+    QVERIFY(!port->isOpen());
+
+    // A scan names the port and the setting, like any other refused port.
+    CXmit xmit;
+    xmit.SetPortPaths({terminal.path()});
+    xmit.SetPortFactory([setting] { return CreateSystemSerialPortRefusing(setting); });
+    QCOMPARE(int(xmit.FindDevice()), 0);
+    QCOMPARE(xmit.LastScanRefusals().size(), 1);
+    QCOMPARE(xmit.LastScanRefusals().first().path, terminal.path());
+    QCOMPARE(xmit.LastScanRefusals().first().kind, SerialPort::OpenResult::Failed);
+    QVERIFY(xmit.LastScanRefusals().first().reason.contains(named));
+
+    // Let go completely: the port opens normally afterwards.
+    const std::unique_ptr<SerialPort> again = CreateSystemSerialPort();
+    QCOMPARE(again->open(terminal.path(), &why), SerialPort::OpenResult::Ok);
 }
 
 QTEST_GUILESS_MAIN(SerialPortTest)
