@@ -309,8 +309,15 @@ int CXmit::ToDeviceText(const QString &text, quint8 *destination, int destinatio
     const qsizetype needed = text.size() + 1;
     if (destination == nullptr || needed > destinationSize)
         return -1;
+    // One byte per character: anything above U+00FF has no byte of its own,
+    // and its low byte would be another character, or a zero that cuts the
+    // text short.
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return -1;
+    }
     for (qsizetype i = 0; i < text.size(); ++i)
-        destination[i] = static_cast<quint8>(text.at(i).unicode() & 0xFF);
+        destination[i] = static_cast<quint8>(text.at(i).unicode());
     destination[text.size()] = 0;
     return static_cast<int>(needed);
 }
@@ -320,7 +327,7 @@ bool CXmit::RunCommandLine(const QString &text)
     quint8 buffer[kTextBufferSize];
     const int length = ToDeviceText(text, buffer, kTextBufferSize);
     if (length < 0)
-        return false; // a cut command line could do something else entirely
+        return false; // a cut or altered command line could do something else entirely
     return Transact(kCmdCommandLine, buffer, length, 5000);
 }
 
@@ -330,7 +337,7 @@ bool CXmit::OpenDeviceFile(const QString &path)
     buffer[0] = 0x00;
     const int length = ToDeviceText(path, buffer + 1, kTextBufferSize - 1);
     if (length < 0)
-        return false; // a cut path would create the wrong file
+        return false; // a cut or altered path would create the wrong file
     return Transact(kCmdPathFile, buffer, length + 1, 200);
 }
 

@@ -88,9 +88,11 @@ public:
     bool RunCommandLine(const QString &text);
     bool OpenDeviceFile(const QString &path);
     bool SendImageBlock(quint32 offset, const quint8 *data, quint16 n);
-    // Low byte of each UTF-16 code unit, then a zero byte. Returns the bytes
-    // written including the zero, or -1 (nothing written) when the text and
-    // its zero do not fit in destinationSize.
+    // One byte per character (U+0000 to U+00FF), then a zero byte. Returns
+    // the bytes written including the zero, or -1 (nothing written) when the
+    // text holds a character above U+00FF, or when the text and its zero do
+    // not fit in destinationSize. RunCommandLine and OpenDeviceFile then send
+    // nothing and return false.
     static int ToDeviceText(const QString &text, quint8 *destination, int destinationSize);
 
     int m_rebootPending = 0;
