@@ -292,6 +292,11 @@ bool CXmit::WriteFileData(const quint8 *data, quint16 n)
 
 bool CXmit::ReadFileData(quint16 n, quint8 *destination, int destinationSize)
 {
+    // No reply can carry more: the device's honest answer would be refused
+    // by the receiver and end in a time-out. The caller's mistake; nothing
+    // is sent and the link stays up.
+    if (n > kReplyCapacity)
+        return false;
     const quint8 request[3] = {0x03, static_cast<quint8>(n & 0xFF), static_cast<quint8>(n >> 8)};
     if (!Transact(kCmdFile, request, 3, 5000))
         return false;

@@ -84,6 +84,9 @@ public:
     // Command operations.
     quint8 PollIdentity(quint8 *buffer = nullptr, int bufferSize = 0);
     bool WriteFileData(const quint8 *data, quint16 n);
+    // Asks for the next n bytes of the open file; at most kReplyCapacity
+    // (one reply's worth): a larger n is refused without sending (false,
+    // m_linkError unchanged). Keeps at most destinationSize bytes.
     bool ReadFileData(quint16 n, quint8 *destination, int destinationSize);
     bool RunCommandLine(const QString &text);
     bool OpenDeviceFile(const QString &path);

@@ -23,6 +23,8 @@ private slots:
     void toDeviceTextRefusesASmallBuffer();
     void textsTheDeviceCannotHoldAreNotSent_data();
     void textsTheDeviceCannotHoldAreNotSent();
+    void readFileDataKeepsToWhatAReplyHolds_data();
+    void readFileDataKeepsToWhatAReplyHolds();
     void pollIdentityStoresTheIdentity();
     void pollIdentityCopiesNoMoreThanTheBuffer();
     void pollIdentityOfAForeignDeviceCopiesNothing();
@@ -161,6 +163,32 @@ void CommandsTest::textsTheDeviceCannotHoldAreNotSent()
     QVERIFY(!(path ? rig.xmit.OpenDeviceFile(text) : rig.xmit.RunCommandLine(text)));
     QVERIFY(rig.line->written.isEmpty());
     QCOMPARE(rig.xmit.m_linkError, 0);
+}
+
+void CommandsTest::readFileDataKeepsToWhatAReplyHolds_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("line"); // empty: refused without sending
+
+    QTest::newRow("4096, a full reply") << 4096 << FakeLine::hex("02C3030010D0");
+    QTest::newRow("4097, one more than a reply holds") << 4097 << QByteArray();
+    QTest::newRow("65535") << 65535 << QByteArray();
+}
+
+void CommandsTest::readFileDataKeepsToWhatAReplyHolds()
+{
+    QFETCH(int, count);
+    QFETCH(QByteArray, line);
+
+    FakeLink rig;
+    rig.line->replies = {FakeLine::okReply(QByteArray(qMin(count, kReplyCapacity), '\x41'))};
+    std::vector<quint8> destination(static_cast<size_t>(count), 0xEE);
+    const bool ok = rig.xmit.ReadFileData(static_cast<quint16>(count), destination.data(), count);
+    QCOMPARE(ok, !line.isEmpty());
+    QCOMPARE(rig.line->written, line);
+    // Asking for too much is the caller's mistake, not the link's.
+    QCOMPARE(rig.xmit.m_linkError, 0);
+    QCOMPARE(destination[0], quint8(ok ? 0x41 : 0xEE));
 }
 
 void CommandsTest::pollIdentityStoresTheIdentity()
