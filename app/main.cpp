@@ -9,13 +9,43 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kExitNoDevice = 1;
 constexpr int kExitUsage = 2;
+
+// Ctrl-C, SIGTERM and a closed terminal end the program the ordinary way, so
+// that what it made on the way in (the simulator's temporary folder) goes
+// too: the handler only notes the request and wakes the event loop.
+volatile std::sig_atomic_t g_stopRequested = 0;
+int g_stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int)
+{
+    g_stopRequested = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
+}
+
+bool CatchStopSignals()
+{
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    return true;
+}
 
 void PrintLine(FILE *stream, const QString &line)
 {
@@ -132,6 +162,7 @@ int main(int argc, char *argv[])
     if (wantsVersion)
         parser.showVersion();
 
+    const bool catchingSignals = CatchStopSignals();
     ROR310EzudeVov::LoadSettings(QDir::currentPath());
 
     // Outlives the window: the simulated device must not vanish under it.
@@ -150,8 +181,20 @@ int main(int argc, char *argv[])
     if (parser.isSet(identifyOption))
         return Identify();
 
+    if (g_stopRequested)
+        return 0;
     DesktopAlerts alerts;
     RIR310IvoduDed window;
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (catchingSignals) {
+        stopNotifier = std::make_unique<QSocketNotifier>(g_stopPipe[0], QSocketNotifier::Read);
+        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &window, [&window] {
+            char drained[16];
+            while (::read(g_stopPipe[0], drained, sizeof drained) > 0) {
+            }
+            window.done(QDialog::Rejected); // ends exec(); the port is let go
+        });
+    }
     window.show();
     window.exec();
     // Nothing is said to the device on the way out.

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/types.h>
 
 // Runs the real program: its options, its exit codes and what it prints.
 class TestCommandLine : public QObject
@@ -14,6 +16,8 @@ private slots:
     void identify();
     void missingSimulatorIsAnError();
     void everyCommandLineEndsCleanly_data();
+    void temporaryFolderOnlyWhileSimulating_data();
+    void temporaryFolderOnlyWhileSimulating();
     void everyCommandLineEndsCleanly();
 
 private:
@@ -175,6 +179,78 @@ void TestCommandLine::everyCommandLineEndsCleanly()
     if (!errPattern.isEmpty())
         QVERIFY2(run.err.contains(errPattern), qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);
+}
+
+void TestCommandLine::temporaryFolderOnlyWhileSimulating_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("signal"); // 0: ends by itself
+    QTest::addColumn<bool>("folderWhileRunning");
+
+    QTest::newRow("identify on a port")
+        << QStringList{"--identify", "--port", "@absent"} << 0 << false;
+    QTest::newRow("identify, simulated")
+        << QStringList{"--identify", "--simulate", "0x82"} << 0 << true;
+    QTest::newRow("window on a port, SIGTERM")
+        << QStringList{"--port", "@absent"} << SIGTERM << false;
+    QTest::newRow("window, simulated, SIGINT")
+        << QStringList{"--simulate", "0x82"} << SIGINT << true;
+    QTest::newRow("window, simulated, SIGTERM")
+        << QStringList{"--simulate", "0x78"} << SIGTERM << true;
+    QTest::newRow("window, simulated, SIGHUP")
+        << QStringList{"--simulate", "0x82"} << SIGHUP << true;
+}
+
+void TestCommandLine::temporaryFolderOnlyWhileSimulating()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, signal);
+    QFETCH(bool, folderWhileRunning);
+
+    QTemporaryDir folder;
+    QTemporaryDir temp; // the program's temporary folder, watched
+    QTemporaryDir runtime; // else Qt makes its runtime folder in the watched one
+    QVERIFY(folder.isValid() && temp.isValid() && runtime.isValid());
+    arguments.replaceInStrings(QStringLiteral("@absent"), folder.filePath("no-such-port"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QDir tempDir(temp.path());
+    const auto leftovers = [&tempDir] {
+        return tempDir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    };
+
+    if (signal == 0) {
+        const Run run =
+            RunProgram(QStringLiteral(ZEPHALINK_PATH), arguments, folder.path(), environment);
+        QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(run.err));
+        QCOMPARE(leftovers(), QStringList());
+        return;
+    }
+
+    QProcess process;
+    process.setWorkingDirectory(folder.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(ZEPHALINK_PATH), arguments);
+    QVERIFY(process.waitForStarted(10000));
+    if (folderWhileRunning) {
+        // Running once the simulator's link is there.
+        QTRY_VERIFY_WITH_TIMEOUT(leftovers().size() == 1 && QFileInfo::exists(tempDir.filePath(
+                                                                leftovers().first() + "/ttyVX0")),
+                                 20000);
+        QVERIFY(leftovers().first().startsWith(QStringLiteral("ZEPHALINK-")));
+    }
+    QTest::qWait(1500); // the window is up and searching
+    QCOMPARE(process.state(), QProcess::Running);
+    if (!folderWhileRunning)
+        QCOMPARE(leftovers(), QStringList());
+
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(leftovers(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
