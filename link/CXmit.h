@@ -67,9 +67,16 @@ public:
     // Builds the port objects; tests substitute their own.
     void SetPortFactory(std::function<std::unique_ptr<SerialPort>()> factory);
 
-    // Discovery: tries every port once, starting where the device was last
-    // found. Returns the software version of the device found, or 0.
+    // Discovery: asks every port once, all at once, and waits one
+    // identification time-out at most. The device found is the one on the
+    // first port in scan order (starting where the device was last found)
+    // whose reply makes a device, exactly as trying the ports one after the
+    // other would find it. Only that port stays open; returns the software
+    // version of the device found, or 0.
     quint8 FindDevice();
+    // The same scan, one port after the other (each silent port costs a
+    // whole time-out); kept for comparison.
+    quint8 FindDeviceSequential();
     void ClosePort();
     bool IsPortOpen() const;
     QString CurrentPortPath() const { return m_portPath; }
@@ -114,7 +121,14 @@ public:
     int m_linkError = 0;
 
 private:
+    class ReplyReceiver;
+
     bool StoreIdentity();
+    static bool IsDeviceReply(quint8 code, const quint8 *payload, int length);
+    int ScanStart(const QStringList &ports) const;
+    static void DropStaleInput(SerialPort &port);
+    void BuildRequest(quint8 command, const quint8 *payload, int length);
+    void WriteFrameTo(SerialPort &port);
     void AppendTx(quint8 value, bool isCheck);
 
     QStringList m_portPaths;
