@@ -208,7 +208,7 @@ void TestCommandLine::temporaryFolderOnlyWhileSimulating()
     QFETCH(bool, folderWhileRunning);
 
     QTemporaryDir folder;
-    QTemporaryDir temp; // the program's temporary folder, watched
+    QTemporaryDir temp;    // the program's temporary folder, watched
     QTemporaryDir runtime; // else Qt makes its runtime folder in the watched one
     QVERIFY(folder.isValid() && temp.isValid() && runtime.isValid());
     arguments.replaceInStrings(QStringLiteral("@absent"), folder.filePath("no-such-port"));
