@@ -47,6 +47,44 @@ bool CatchStopSignals()
     return true;
 }
 
+// The application object takes Qt's own options (-platform offscreen,
+// -style fusion, ...) from the command line itself; our parser, which reads
+// the command line before that object exists, lets them pass.
+QStringList WithoutQtOptions(const QStringList &arguments)
+{
+    static const QStringList kWithValue{
+        "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+        "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
+        "style",       "stylesheet",         "qmljsdebugger"};
+    static const QStringList kFlags{"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (i == 0 || !argument.startsWith(QLatin1Char('-'))) {
+            kept.append(argument);
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            kept += arguments.mid(i);
+            break;
+        }
+        QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        const bool inlineValue = equals >= 0;
+        if (inlineValue)
+            name.truncate(equals);
+        if (kWithValue.contains(name)) {
+            if (!inlineValue)
+                ++i; // its value
+            continue;
+        }
+        if (!inlineValue && kFlags.contains(name))
+            continue;
+        kept.append(argument);
+    }
+    return kept;
+}
+
 void PrintLine(FILE *stream, const QString &line)
 {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stream);
@@ -110,7 +148,7 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(WithoutQtOptions(arguments))) {
         PrintLine(stderr, parser.errorText());
         return kExitUsage;
     }

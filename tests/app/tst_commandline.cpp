@@ -152,6 +152,14 @@ void TestCommandLine::everyCommandLineEndsCleanly_data()
     QTest::newRow("bad simulate type, no identify")
         << QStringList{"--simulate", "0x99"} << 2 << "^$"
         << "0x82 or 0x78";
+    QTest::newRow("Qt's own options pass, version")
+        << QStringList{"-style", "fusion", "-platform=offscreen", "--version"} << 0
+        << "^ZEPHALINK 2\\.3\\n$"
+        << "";
+    QTest::newRow("Qt's own options pass, identify")
+        << QStringList{"-reverse", "--identify", "-platform", "offscreen", "--port", "@absent"} << 1
+        << "^no device found\\n$"
+        << "";
     QTest::newRow("identify after the end of options")
         << QStringList{"--", "--identify"} << 2 << "^$"
         << "Unexpected argument: --identify";
@@ -166,6 +174,7 @@ void TestCommandLine::everyCommandLineEndsCleanly()
 
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
+    arguments.replaceInStrings(QStringLiteral("@absent"), folder.filePath("no-such-port"));
     // No display of any kind: a window would abort the program.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
@@ -193,6 +202,9 @@ void TestCommandLine::temporaryFolderOnlyWhileSimulating_data()
         << QStringList{"--identify", "--simulate", "0x82"} << 0 << true;
     QTest::newRow("window on a port, SIGTERM")
         << QStringList{"--port", "@absent"} << SIGTERM << false;
+    QTest::newRow("window with Qt's own options, SIGTERM")
+        << QStringList{"-platform", "offscreen", "-style", "fusion", "--port", "@absent"} << SIGTERM
+        << false;
     QTest::newRow("window, simulated, SIGINT")
         << QStringList{"--simulate", "0x82"} << SIGINT << true;
     QTest::newRow("window, simulated, SIGTERM")
