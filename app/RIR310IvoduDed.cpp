@@ -129,11 +129,13 @@ void RIR310IvoduDed::keyPressEvent(QKeyEvent *event)
 
 void RIR310IvoduDed::done(int result)
 {
-    // Closing ends the search and the watch; nothing is sent to the device.
+    // Closing ends the search and the watch and lets go of the port (and its
+    // lock) at once; nothing is sent to the device.
     m_started = false;
     m_connectTimer->stop();
     m_linkWatchTimer->stop();
     m_form->StopFormTimer();
+    g_xmit.ClosePort();
     QDialog::done(result);
 }
 

@@ -29,7 +29,7 @@ QString SimulatorProcess::DefaultProgram()
 
 QString SimulatorProcess::StateFolder() const
 {
-    return m_folder.filePath(QStringLiteral("state"));
+    return m_folder ? m_folder->filePath(QStringLiteral("state")) : QString();
 }
 
 bool SimulatorProcess::Start(const QString &program, const QString &type, QString *errorText,
@@ -48,13 +48,17 @@ bool SimulatorProcess::Start(const QString &program, const QString &type, QStrin
         return fail(QStringLiteral("The device simulator was not found at %1.").arg(program));
     if (!info.isExecutable())
         return fail(QStringLiteral("The device simulator at %1 cannot be run.").arg(program));
-    if (!m_folder.isValid())
-        return fail(QStringLiteral("No temporary folder for the device simulator: %1.")
-                        .arg(m_folder.errorString()));
+    if (!m_folder)
+        m_folder = std::make_unique<QTemporaryDir>();
+    if (!m_folder->isValid()) {
+        const QString why = m_folder->errorString();
+        m_folder.reset();
+        return fail(QStringLiteral("No temporary folder for the device simulator: %1.").arg(why));
+    }
     if (!QDir().mkpath(StateFolder()))
         return fail(QStringLiteral("Cannot create the folder %1.").arg(StateFolder()));
 
-    m_linkPath = m_folder.filePath(QStringLiteral("ttyVX0"));
+    m_linkPath = m_folder->filePath(QStringLiteral("ttyVX0"));
     QStringList arguments{QStringLiteral("--type"),
                           type,
                           QStringLiteral("--link"),
@@ -72,7 +76,16 @@ bool SimulatorProcess::Start(const QString &program, const QString &type, QStrin
     // The first line of its output is the pty; until then it is not ready.
     const QDeadlineTimer deadline(startTimeoutMs);
     while (!m_process.canReadLine()) {
-        if (m_process.state() != QProcess::Running || deadline.hasExpired())
+        if (m_process.state() != QProcess::Running) {
+            if (m_process.exitStatus() == QProcess::NormalExit)
+                return fail(QStringLiteral("The device simulator %1 ended (exit code %2) "
+                                           "without reporting its port.")
+                                .arg(program)
+                                .arg(m_process.exitCode()));
+            return fail(QStringLiteral("The device simulator %1 crashed before reporting its port.")
+                            .arg(program));
+        }
+        if (deadline.hasExpired())
             return fail(
                 QStringLiteral("The device simulator %1 did not report its port.").arg(program));
         m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));

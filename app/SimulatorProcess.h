@@ -4,11 +4,13 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <memory>
 
 // The device simulator (vxsim) run as a child process on a pseudo-terminal.
 // Its pty is reached through a stable link in a private temporary folder,
-// which survives the simulator vanishing and coming back. The simulator is
-// stopped when this object goes.
+// which survives the simulator vanishing and coming back. The folder is made
+// by the first Start and removed with this object; the simulator is stopped
+// when this object goes.
 class SimulatorProcess
 {
 public:
@@ -38,7 +40,7 @@ public:
     void SendControl(const QString &line);
 
 private:
-    QTemporaryDir m_folder;
+    std::unique_ptr<QTemporaryDir> m_folder;
     QProcess m_process;
     QString m_linkPath;
     QString m_ptyPath;

@@ -1,6 +1,7 @@
 // Link benchmarks against the simulator over real pseudo-terminals:
 //   identification round trips per second, unpaced and paced at 115200 baud;
-//   one discovery scan with the device behind 0, 4 and 16 silent ports.
+//   one discovery scan with the device behind 0, 4 and 16 silent ports, and
+//   with the device missing, all at once and one port after the other.
 // Usage: bench_link [--vxsim PATH] [--rounds N]
 #include "SilentTerminal.h"
 #include "app/SimulatorProcess.h"
@@ -40,11 +41,13 @@ bool roundTrips(const QString &vxsim, const QStringList &extra, int rounds, cons
     return good == rounds;
 }
 
-bool scanBehindSilentPorts(const QString &vxsim, int silentPorts)
+// One scan over silentPorts silent terminals followed by the simulator
+// (when withDevice), timed; both scans are measured in the same run.
+bool scanBehindSilentPorts(const QString &vxsim, int silentPorts, bool withDevice, bool parallel)
 {
     SimulatorProcess sim;
     QString why;
-    if (!sim.Start(vxsim, "0x82", &why)) {
+    if (withDevice && !sim.Start(vxsim, "0x82", &why)) {
         std::fprintf(stderr, "cannot start the simulator: %s\n", qPrintable(why));
         return false;
     }
@@ -54,16 +57,18 @@ bool scanBehindSilentPorts(const QString &vxsim, int silentPorts)
         silent.push_back(std::make_unique<SilentTerminal>());
         paths << silent.back()->path();
     }
-    paths << sim.LinkPath();
+    // Missing: its port is gone (an unplugged adapter), the silent ones stay.
+    paths << (withDevice ? sim.LinkPath() : QStringLiteral("/dev/zephalink-bench-unplugged"));
     CXmit xmit;
     xmit.SetPortPaths(paths);
     QElapsedTimer clock;
     clock.start();
-    const quint8 found = xmit.FindDevice();
+    const quint8 found = parallel ? xmit.FindDevice() : xmit.FindDeviceSequential();
     const double ms = clock.nsecsElapsed() / 1e6;
-    std::printf("discovery scan, device behind %2d silent ports: %8.1f ms (%s)\n", silentPorts, ms,
-                found ? "found" : "NOT FOUND");
-    return found != 0;
+    std::printf("discovery scan (%-10s), device %s %2d silent ports: %8.1f ms (%s)\n",
+                parallel ? "all at once" : "one by one", withDevice ? "behind" : "missing,",
+                silentPorts, ms, found ? "found" : "not found");
+    return (found != 0) == withDevice;
 }
 
 } // namespace
@@ -81,7 +86,11 @@ int main(int argc, char **argv)
 
     bool ok = roundTrips(vxsim, {}, rounds, "unpaced");
     ok = roundTrips(vxsim, {"--baud", "115200"}, rounds, "paced at 115200 baud") && ok;
-    for (int silent : {0, 4, 16})
-        ok = scanBehindSilentPorts(vxsim, silent) && ok;
+    for (bool withDevice : {true, false}) {
+        for (int silent : {0, 4, 16}) {
+            ok = scanBehindSilentPorts(vxsim, silent, withDevice, true) && ok;
+            ok = scanBehindSilentPorts(vxsim, silent, withDevice, false) && ok;
+        }
+    }
     return ok ? 0 : 1;
 }

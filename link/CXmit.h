@@ -46,8 +46,8 @@ extern quint8 g_hardwareVersion;
 class CXmit
 {
 public:
-    // A port the last scan could not open for a reason the user can act on
-    // (permissions, another program holding it).
+    // A port the last scan found but could not open (permissions, another
+    // program holding it, a line setting it refused).
     struct RefusedPort
     {
         QString path;
@@ -67,9 +67,16 @@ public:
     // Builds the port objects; tests substitute their own.
     void SetPortFactory(std::function<std::unique_ptr<SerialPort>()> factory);
 
-    // Discovery: tries every port once, starting where the device was last
-    // found. Returns the software version of the device found, or 0.
+    // Discovery: asks every port once, all at once, and waits one
+    // identification time-out at most. The device found is the one on the
+    // first port in scan order (starting where the device was last found)
+    // whose reply makes a device, exactly as trying the ports one after the
+    // other would find it. Only that port stays open; returns the software
+    // version of the device found, or 0.
     quint8 FindDevice();
+    // The same scan, one port after the other (each silent port costs a
+    // whole time-out); kept for comparison.
+    quint8 FindDeviceSequential();
     void ClosePort();
     bool IsPortOpen() const;
     QString CurrentPortPath() const { return m_portPath; }
@@ -84,13 +91,18 @@ public:
     // Command operations.
     quint8 PollIdentity(quint8 *buffer = nullptr, int bufferSize = 0);
     bool WriteFileData(const quint8 *data, quint16 n);
+    // Asks for the next n bytes of the open file; at most kReplyCapacity
+    // (one reply's worth): a larger n is refused without sending (false,
+    // m_linkError unchanged). Keeps at most destinationSize bytes.
     bool ReadFileData(quint16 n, quint8 *destination, int destinationSize);
     bool RunCommandLine(const QString &text);
     bool OpenDeviceFile(const QString &path);
     bool SendImageBlock(quint32 offset, const quint8 *data, quint16 n);
-    // Low byte of each UTF-16 code unit, then a zero byte. Returns the bytes
-    // written including the zero, or -1 (nothing written) when the text and
-    // its zero do not fit in destinationSize.
+    // One byte per character (U+0000 to U+00FF), then a zero byte. Returns
+    // the bytes written including the zero, or -1 (nothing written) when the
+    // text holds a character above U+00FF, or when the text and its zero do
+    // not fit in destinationSize. RunCommandLine and OpenDeviceFile then send
+    // nothing and return false.
     static int ToDeviceText(const QString &text, quint8 *destination, int destinationSize);
 
     int m_rebootPending = 0;
@@ -109,7 +121,14 @@ public:
     int m_linkError = 0;
 
 private:
+    class ReplyReceiver;
+
     bool StoreIdentity();
+    static bool IsDeviceReply(quint8 code, const quint8 *payload, int length);
+    int ScanStart(const QStringList &ports) const;
+    static void DropStaleInput(SerialPort &port);
+    void BuildRequest(quint8 command, const quint8 *payload, int length);
+    void WriteFrameTo(SerialPort &port);
     void AppendTx(quint8 value, bool isCheck);
 
     QStringList m_portPaths;

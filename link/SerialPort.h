@@ -36,5 +36,11 @@ public:
     virtual bool write(const quint8 *data, int length) = 0;
 };
 
-// The QSerialPort-backed port used by the program.
+// The QSerialPort-backed port used by the program. A port that refuses one
+// of the line settings fails to open (Failed, saying which setting).
 std::unique_ptr<SerialPort> CreateSystemSerialPort();
+
+// The line settings open() makes, in the order it makes them.
+enum class LineSetting { BaudRate, DataBits, Parity, StopBits };
+// For tests: the system port, but as if its driver refused one line setting.
+std::unique_ptr<SerialPort> CreateSystemSerialPortRefusing(LineSetting refused);

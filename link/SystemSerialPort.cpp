@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QSerialPort>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -10,6 +12,11 @@ namespace {
 class SystemSerialPort final : public SerialPort
 {
 public:
+    explicit SystemSerialPort(std::optional<LineSetting> refused = std::nullopt)
+        : m_refused(refused)
+    {
+    }
+
     OpenResult open(const QString &path, QString *errorText) override
     {
         m_port.close();
@@ -39,10 +46,35 @@ public:
             return result;
         }
         // 115200 8N1; flow control and the rest stay as the port reports them.
-        m_port.setBaudRate(QSerialPort::Baud115200);
-        m_port.setDataBits(QSerialPort::Data8);
-        m_port.setParity(QSerialPort::NoParity);
-        m_port.setStopBits(QSerialPort::OneStop);
+        // A port that does not take one of them would only ever look like
+        // "no device": say which setting it refused instead.
+        const struct
+        {
+            LineSetting setting;
+            const char *name;
+            std::function<bool()> apply;
+        } settings[] = {
+            {LineSetting::BaudRate, "115200 baud",
+             [this] { return m_port.setBaudRate(QSerialPort::Baud115200); }},
+            {LineSetting::DataBits, "8 data bits",
+             [this] { return m_port.setDataBits(QSerialPort::Data8); }},
+            {LineSetting::Parity, "no parity",
+             [this] { return m_port.setParity(QSerialPort::NoParity); }},
+            {LineSetting::StopBits, "one stop bit",
+             [this] { return m_port.setStopBits(QSerialPort::OneStop); }},
+        };
+        for (const auto &step : settings) {
+            if (m_refused != step.setting && step.apply())
+                continue;
+            QString why =
+                QStringLiteral("it refused the line setting %1").arg(QLatin1String(step.name));
+            if (m_port.error() != QSerialPort::NoError)
+                why += QStringLiteral(" (%1)").arg(m_port.errorString());
+            m_port.close();
+            if (errorText)
+                *errorText = why;
+            return OpenResult::Failed;
+        }
         return OpenResult::Ok;
     }
 
@@ -81,18 +113,29 @@ public:
             const qint64 n =
                 m_port.write(reinterpret_cast<const char *>(data) + done, length - done);
             if (n < 0)
-                return false;
+                return DropUnsent();
             done += n;
         }
         // Hand everything to the driver before returning, like a blocking write.
         while (m_port.bytesToWrite() > 0) {
             if (!m_port.waitForBytesWritten(1000))
-                return false;
+                return DropUnsent();
         }
         return true;
     }
 
 private:
+    // A write reported as failed must stay failed: what is still queued (in
+    // our buffer and in the driver's) would otherwise go out later, ahead of
+    // the next frame, and the device would carry out a request we gave up on.
+    bool DropUnsent()
+    {
+        m_port.clear(QSerialPort::Output);
+        m_port.clearError();
+        return false;
+    }
+
+    std::optional<LineSetting> m_refused;
     QSerialPort m_port;
 };
 
@@ -101,4 +144,9 @@ private:
 std::unique_ptr<SerialPort> CreateSystemSerialPort()
 {
     return std::make_unique<SystemSerialPort>();
+}
+
+std::unique_ptr<SerialPort> CreateSystemSerialPortRefusing(LineSetting refused)
+{
+    return std::make_unique<SystemSerialPort>(refused);
 }

@@ -177,6 +177,16 @@ bool ParseHexBytes(const std::string &text, Bytes &out)
     return true;
 }
 
+// An empty path would put what it names at the filesystem root (or nowhere).
+bool NotEmpty(const std::string &name, const std::string &value)
+{
+    if (!value.empty()) {
+        return true;
+    }
+    std::fprintf(stderr, "vxsim: %s needs a path, not an empty value\n", name.c_str());
+    return false;
+}
+
 // 0 = run, 1 = help shown, 2 = usage error (message printed)
 int ParseOptions(int argc, char **argv, Options &o)
 {
@@ -245,16 +255,16 @@ int ParseOptions(int argc, char **argv, Options &o)
             }
             o.device.idBytes = b;
         } else if (name == "--state") {
-            if (!value(o.device.stateDir)) {
+            if (!value(o.device.stateDir) || !NotEmpty(name, o.device.stateDir)) {
                 return 2;
             }
             o.stateGiven = true;
         } else if (name == "--transcript") {
-            if (!value(o.transcript)) {
+            if (!value(o.transcript) || !NotEmpty(name, o.transcript)) {
                 return 2;
             }
         } else if (name == "--link") {
-            if (!value(o.link)) {
+            if (!value(o.link) || !NotEmpty(name, o.link)) {
                 return 2;
             }
         } else if (name == "--restart-ms" || name == "--finish-ms") {
@@ -428,10 +438,18 @@ public:
         m_log.Note("start type=0x" + HexOf(m_opt.device.type) +
                    " sw=" + std::to_string(m_opt.device.sw) + " terminal " + m_pty.Path() +
                    " state " + m_opt.device.stateDir);
-        UpdateLink();
+        // Whoever asked for the link reaches us only through it: without it,
+        // announcing the terminal would only hide the failure.
+        if (!UpdateLink(error)) {
+            m_linkFailed = true;
+            return false;
+        }
         Announce();
         return true;
     }
+
+    // The --link could not be made: a usage error, not a fault of ours.
+    bool LinkFailed() const { return m_linkFailed; }
 
     void Run()
     {
@@ -766,7 +784,10 @@ private:
                 return;
             }
             m_log.Note("return " + m_pty.Path());
-            UpdateLink();
+            if (!UpdateLink(error)) {
+                m_log.Note(error);
+                std::fprintf(stderr, "vxsim: %s\n", error.c_str());
+            }
             Announce();
         }
     }
@@ -792,10 +813,10 @@ private:
         std::fflush(stdout);
     }
 
-    void UpdateLink()
+    bool UpdateLink(std::string &error)
     {
         if (m_opt.link.empty()) {
-            return;
+            return true;
         }
         // Build the new link beside the old one and rename it over: a client
         // never sees the path missing or half made.
@@ -803,10 +824,11 @@ private:
         ::unlink(tmp.c_str());
         if (::symlink(m_pty.Path().c_str(), tmp.c_str()) != 0 ||
             ::rename(tmp.c_str(), m_opt.link.c_str()) != 0) {
-            std::fprintf(stderr, "vxsim: cannot link %s: %s\n", m_opt.link.c_str(),
-                         std::strerror(errno));
+            error = "cannot link " + m_opt.link + ": " + std::strerror(errno);
             ::unlink(tmp.c_str());
+            return false;
         }
+        return true;
     }
 
     void RemoveLink()
@@ -889,6 +911,7 @@ private:
     }
 
     Options m_opt;
+    bool m_linkFailed = false;
     Device m_device;
     Transcript m_log;
     Pty m_pty;
@@ -975,7 +998,7 @@ int main(int argc, char **argv)
         std::string error;
         if (!sim.Start(error)) {
             std::fprintf(stderr, "vxsim: %s\n", error.c_str());
-            rc = 1;
+            rc = sim.LinkFailed() ? 2 : 1;
         } else {
             sim.Run();
         }

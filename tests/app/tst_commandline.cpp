@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/types.h>
 
 // Runs the real program: its options, its exit codes and what it prints.
 class TestCommandLine : public QObject
@@ -13,6 +15,10 @@ private slots:
     void identify_data();
     void identify();
     void missingSimulatorIsAnError();
+    void everyCommandLineEndsCleanly_data();
+    void temporaryFolderOnlyWhileSimulating_data();
+    void temporaryFolderOnlyWhileSimulating();
+    void everyCommandLineEndsCleanly();
     void simulatorOptionsFromTheEnvironment_data();
     void simulatorOptionsFromTheEnvironment();
 
@@ -24,21 +30,19 @@ private:
         QString err;
     };
     static Run RunProgram(const QString &program, const QStringList &arguments,
-                          const QString &workingFolder, const QString &simulatorOptions = {});
+                          const QString &workingFolder,
+                          const QProcessEnvironment &environment = {});
 };
 
 TestCommandLine::Run TestCommandLine::RunProgram(const QString &program,
                                                  const QStringList &arguments,
                                                  const QString &workingFolder,
-                                                 const QString &simulatorOptions)
+                                                 const QProcessEnvironment &environment)
 {
     QProcess process;
     process.setWorkingDirectory(workingFolder);
-    if (!simulatorOptions.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("ZEPHALINK_VXSIM_OPTIONS"), simulatorOptions);
+    if (!environment.isEmpty())
         process.setProcessEnvironment(environment);
-    }
     process.start(program, arguments);
     Run run;
     if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
@@ -112,6 +116,157 @@ void TestCommandLine::missingSimulatorIsAnError()
     QVERIFY(run.err.contains(folder.filePath(QStringLiteral("vxsim"))));
 }
 
+void TestCommandLine::everyCommandLineEndsCleanly_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outPattern");
+    QTest::addColumn<QString>("errPattern");
+
+    // None of these may need a window: they run without any display at all.
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--identify"
+                          << "";
+    QTest::newRow("help, short") << QStringList{"-h"} << 0 << "--identify"
+                                 << "";
+    QTest::newRow("help-all") << QStringList{"--help-all"} << 0 << "--identify"
+                              << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "^ZEPHALINK 2\\.3\\n$"
+                             << "";
+    QTest::newRow("version, short") << QStringList{"-v"} << 0 << "^ZEPHALINK 2\\.3\\n$"
+                                    << "";
+    QTest::newRow("help after identify") << QStringList{"--identify", "--help"} << 0 << "--identify"
+                                         << "";
+    QTest::newRow("port without path, then identify")
+        << QStringList{"--port", "--identify"} << 2 << "^$"
+        << "--port needs a port path";
+    QTest::newRow("port without path, then version") << QStringList{"--port", "-v"} << 2 << "^$"
+                                                     << "--port needs a port path";
+    QTest::newRow("port without path, then help") << QStringList{"--port", "--help"} << 2 << "^$"
+                                                  << "--port needs a port path";
+    QTest::newRow("port without path at the end") << QStringList{"--port"} << 2 << "^$"
+                                                  << "Missing value after '--port'";
+    QTest::newRow("simulate without type") << QStringList{"--identify", "--simulate"} << 2 << "^$"
+                                           << "--simulate";
+    QTest::newRow("unknown option, no identify") << QStringList{"--bogus"} << 2 << "^$"
+                                                 << "bogus";
+    QTest::newRow("stray argument") << QStringList{"COM3"} << 2 << "^$"
+                                    << "Unexpected argument";
+    QTest::newRow("bad simulate type, no identify")
+        << QStringList{"--simulate", "0x99"} << 2 << "^$"
+        << "0x82 or 0x78";
+    QTest::newRow("Qt's own options pass, version")
+        << QStringList{"-style", "fusion", "-platform=offscreen", "--version"} << 0
+        << "^ZEPHALINK 2\\.3\\n$"
+        << "";
+    QTest::newRow("Qt's own options pass, identify")
+        << QStringList{"-reverse", "--identify", "-platform", "offscreen", "--port", "@absent"} << 1
+        << "^no device found\\n$"
+        << "";
+    QTest::newRow("identify after the end of options")
+        << QStringList{"--", "--identify"} << 2 << "^$"
+        << "Unexpected argument: --identify";
+}
+
+void TestCommandLine::everyCommandLineEndsCleanly()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outPattern);
+    QFETCH(QString, errPattern);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    arguments.replaceInStrings(QStringLiteral("@absent"), folder.filePath("no-such-port"));
+    // No display of any kind: a window would abort the program.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+
+    const Run run =
+        RunProgram(QStringLiteral(ZEPHALINK_PATH), arguments, folder.path(), environment);
+    QVERIFY2(!run.err.contains(QStringLiteral("QWidget")), qPrintable(run.err));
+    QVERIFY2(QRegularExpression(outPattern).match(run.out).hasMatch(), qPrintable(run.out));
+    if (!errPattern.isEmpty())
+        QVERIFY2(run.err.contains(errPattern), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
+}
+
+void TestCommandLine::temporaryFolderOnlyWhileSimulating_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("signal"); // 0: ends by itself
+    QTest::addColumn<bool>("folderWhileRunning");
+
+    QTest::newRow("identify on a port")
+        << QStringList{"--identify", "--port", "@absent"} << 0 << false;
+    QTest::newRow("identify, simulated")
+        << QStringList{"--identify", "--simulate", "0x82"} << 0 << true;
+    QTest::newRow("window on a port, SIGTERM")
+        << QStringList{"--port", "@absent"} << SIGTERM << false;
+    QTest::newRow("window with Qt's own options, SIGTERM")
+        << QStringList{"-platform", "offscreen", "-style", "fusion", "--port", "@absent"} << SIGTERM
+        << false;
+    QTest::newRow("window, simulated, SIGINT")
+        << QStringList{"--simulate", "0x82"} << SIGINT << true;
+    QTest::newRow("window, simulated, SIGTERM")
+        << QStringList{"--simulate", "0x78"} << SIGTERM << true;
+    QTest::newRow("window, simulated, SIGHUP")
+        << QStringList{"--simulate", "0x82"} << SIGHUP << true;
+}
+
+void TestCommandLine::temporaryFolderOnlyWhileSimulating()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, signal);
+    QFETCH(bool, folderWhileRunning);
+
+    QTemporaryDir folder;
+    QTemporaryDir temp;    // the program's temporary folder, watched
+    QTemporaryDir runtime; // else Qt makes its runtime folder in the watched one
+    QVERIFY(folder.isValid() && temp.isValid() && runtime.isValid());
+    arguments.replaceInStrings(QStringLiteral("@absent"), folder.filePath("no-such-port"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QDir tempDir(temp.path());
+    const auto leftovers = [&tempDir] {
+        return tempDir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    };
+
+    if (signal == 0) {
+        const Run run =
+            RunProgram(QStringLiteral(ZEPHALINK_PATH), arguments, folder.path(), environment);
+        QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(run.err));
+        QCOMPARE(leftovers(), QStringList());
+        return;
+    }
+
+    QProcess process;
+    process.setWorkingDirectory(folder.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(ZEPHALINK_PATH), arguments);
+    QVERIFY(process.waitForStarted(10000));
+    if (folderWhileRunning) {
+        // Running once the simulator's link is there.
+        QTRY_VERIFY_WITH_TIMEOUT(leftovers().size() == 1 && QFileInfo::exists(tempDir.filePath(
+                                                                leftovers().first() + "/ttyVX0")),
+                                 20000);
+        QVERIFY(leftovers().first().startsWith(QStringLiteral("ZEPHALINK-")));
+    }
+    QTest::qWait(1500); // the window is up and searching
+    QCOMPARE(process.state(), QProcess::Running);
+    if (!folderWhileRunning)
+        QCOMPARE(leftovers(), QStringList());
+
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(leftovers(), QStringList());
+}
+
 void TestCommandLine::simulatorOptionsFromTheEnvironment_data()
 {
     QTest::addColumn<QString>("options");
@@ -128,8 +283,10 @@ void TestCommandLine::simulatorOptionsFromTheEnvironment()
     QFETCH(QString, outPattern);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZEPHALINK_VXSIM_OPTIONS"), options);
     const Run run = RunProgram(QStringLiteral(ZEPHALINK_PATH), {"--identify", "--simulate", "0x78"},
-                               folder.path(), options);
+                               folder.path(), environment);
     QVERIFY2(QRegularExpression(outPattern).match(run.out).hasMatch(), qPrintable(run.out));
     QCOMPARE(run.exitCode, 0);
 }

@@ -67,6 +67,8 @@ private slots:
     void refusedPortIsReportedAndSearchGoesOn();
     void enterAndEscape_data();
     void enterAndEscape();
+    void closingLetsGoOfThePort_data();
+    void closingLetsGoOfThePort();
 
 private:
     bool StartSimulator(SimulatorProcess &simulator, const QString &type,
@@ -398,6 +400,47 @@ void TestMainWindow::enterAndEscape()
         QVERIFY(!window.findChild<QTimer *>(QStringLiteral("connectTimer"))->isActive());
         QVERIFY(!window.findChild<QTimer *>(QStringLiteral("linkWatchTimer"))->isActive());
     }
+}
+
+void TestMainWindow::closingLetsGoOfThePort_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close box") << "close";
+    QTest::newRow("Escape") << "escape";
+}
+
+void TestMainWindow::closingLetsGoOfThePort()
+{
+    QFETCH(QString, how);
+
+    QTemporaryDir folder;
+    SimulatorProcess simulator;
+    const QString transcript = folder.filePath(QStringLiteral("transcript.txt"));
+    QVERIFY(StartSimulator(simulator, QStringLiteral("0x82"), {"--transcript", transcript}));
+
+    RIR310IvoduDed window;
+    QSignalSpy connected(&window, &RIR310IvoduDed::deviceConnected);
+    window.show();
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, kConnectTimeoutMs);
+    QVERIFY(g_xmit.IsPortOpen());
+
+    auto requests = [&transcript] {
+        QFile file(transcript);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count(" > ") : -1;
+    };
+    const qsizetype before = requests();
+    QVERIFY(before > 0);
+    if (how == QLatin1String("close"))
+        window.close();
+    else
+        QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(!window.isVisible());
+    // The port (and its lock) goes with the window, not at the program's end.
+    QVERIFY(!g_xmit.IsPortOpen());
+
+    // Nothing was said to the device on the way out, nor afterwards.
+    QTest::qWait(500);
+    QCOMPARE(requests(), before);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -4,6 +4,7 @@
 #include "link/SerialPort.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMap>
 #include <QStringList>
@@ -17,6 +18,7 @@ struct FakeLine
     SerialPort::OpenResult openResult = SerialPort::OpenResult::Ok;
     QString openError;
     QList<QByteArray> replies; // one per request; an empty entry means silence
+    QList<int> replyDelaysMs;  // how long after its request each reply comes (default 0)
     QByteArray stale;          // bytes waiting in the input before the first request
     QByteArray written;        // everything the host wrote
     QList<int> chunkSizes;     // size of each write call
@@ -78,7 +80,12 @@ public:
     int readByte(quint8 *byte, int /*waitMs*/) override
     {
         if (m_input.isEmpty() && m_armed) {
+            if (!m_line->replyDelaysMs.isEmpty() &&
+                m_armedAt.elapsed() < m_line->replyDelaysMs.first())
+                return 0;
             m_armed = false;
+            if (!m_line->replyDelaysMs.isEmpty())
+                m_line->replyDelaysMs.removeFirst();
             if (!m_line->replies.isEmpty())
                 m_input = m_line->replies.takeFirst();
         }
@@ -96,6 +103,7 @@ public:
             return false;
         m_line->written.append(reinterpret_cast<const char *>(data), length);
         m_armed = true;
+        m_armedAt.start();
         return true;
     }
 
@@ -103,6 +111,7 @@ private:
     std::shared_ptr<FakeLine> m_line;
     QByteArray m_input;
     bool m_armed = false;
+    QElapsedTimer m_armedAt;
 };
 
 // A link whose port is a scripted fake, already open.

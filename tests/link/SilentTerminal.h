@@ -25,6 +25,8 @@ public:
     SilentTerminal &operator=(const SilentTerminal &) = delete;
 
     QString path() const { return m_path; }
+    // The far end: what the program wrote can be read here.
+    int master() const { return m_master; }
 
 private:
     int m_master = -1;

@@ -21,6 +21,10 @@ private slots:
     void textBuffersAreBounded_data();
     void textBuffersAreBounded();
     void toDeviceTextRefusesASmallBuffer();
+    void textsTheDeviceCannotHoldAreNotSent_data();
+    void textsTheDeviceCannotHoldAreNotSent();
+    void readFileDataKeepsToWhatAReplyHolds_data();
+    void readFileDataKeepsToWhatAReplyHolds();
     void pollIdentityStoresTheIdentity();
     void pollIdentityCopiesNoMoreThanTheBuffer();
     void pollIdentityOfAForeignDeviceCopiesNothing();
@@ -39,10 +43,10 @@ void CommandsTest::requests_data()
     QTest::newRow("logo path: 15 payload bytes")
         << int(Op::OpenDeviceFile) << "/mnt/logo.dg1"
         << FakeLine::hex("02A40F002F6D6E742F6C6F676F2E64673100CB");
-    QTest::newRow("character above U+00FF sends its low byte")
-        << int(Op::RunCommandLine) << QString("a") + QChar(0x0142)
-        << FakeLine::hex("02836142"
-                         "00A0");
+    QTest::newRow("characters up to U+00FF travel as their one byte")
+        << int(Op::RunCommandLine) << QString("a") + QChar(0x00FF)
+        << FakeLine::hex("028361FF"
+                         "001D");
     QTest::newRow("image block at 01 23 45")
         << int(Op::SendImageBlock) << QString() << FakeLine::hex("02C40601012345AABBB5");
     QTest::newRow("read 256 bytes")
@@ -127,6 +131,64 @@ void CommandsTest::toDeviceTextRefusesASmallBuffer()
     QCOMPARE(buffer[0], quint8(0xEE));
     QCOMPARE(CXmit::ToDeviceText("abcd", buffer, 5), 5);
     QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), 5), QByteArray("abcd", 5));
+}
+
+void CommandsTest::textsTheDeviceCannotHoldAreNotSent_data()
+{
+    QTest::addColumn<bool>("path");
+    QTest::addColumn<QString>("text");
+
+    // Keeping the low byte would turn these into a cut text (U+4E00 gives a
+    // zero byte) or into another letter ("ł" U+0142 gives "B").
+    QTest::newRow("U+4E00 inside a path") << true << QString("/mnt/a") + QChar(0x4E00) + "b.dg1";
+    QTest::newRow("Polish l with stroke in a command line")
+        << false << QString("cp /a/") + QChar(0x0142) + " /b";
+    QTest::newRow("U+0100, just above the byte range") << false << QString(QChar(0x0100));
+    QTest::newRow("character outside the basic plane")
+        << true << QString::fromUtf8("/mnt/\xF0\x9F\x93\xBA.dg1");
+}
+
+void CommandsTest::textsTheDeviceCannotHoldAreNotSent()
+{
+    QFETCH(bool, path);
+    QFETCH(QString, text);
+
+    quint8 buffer[kTextBufferSize];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    QCOMPARE(CXmit::ToDeviceText(text, buffer, kTextBufferSize), -1);
+    QCOMPARE(buffer[0], quint8(0xEE));
+
+    FakeLink rig;
+    rig.line->replies = {FakeLine::okReply(QByteArray())};
+    QVERIFY(!(path ? rig.xmit.OpenDeviceFile(text) : rig.xmit.RunCommandLine(text)));
+    QVERIFY(rig.line->written.isEmpty());
+    QCOMPARE(rig.xmit.m_linkError, 0);
+}
+
+void CommandsTest::readFileDataKeepsToWhatAReplyHolds_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("line"); // empty: refused without sending
+
+    QTest::newRow("4096, a full reply") << 4096 << FakeLine::hex("02C3030010D0");
+    QTest::newRow("4097, one more than a reply holds") << 4097 << QByteArray();
+    QTest::newRow("65535") << 65535 << QByteArray();
+}
+
+void CommandsTest::readFileDataKeepsToWhatAReplyHolds()
+{
+    QFETCH(int, count);
+    QFETCH(QByteArray, line);
+
+    FakeLink rig;
+    rig.line->replies = {FakeLine::okReply(QByteArray(qMin(count, kReplyCapacity), '\x41'))};
+    std::vector<quint8> destination(static_cast<size_t>(count), 0xEE);
+    const bool ok = rig.xmit.ReadFileData(static_cast<quint16>(count), destination.data(), count);
+    QCOMPARE(ok, !line.isEmpty());
+    QCOMPARE(rig.line->written, line);
+    // Asking for too much is the caller's mistake, not the link's.
+    QCOMPARE(rig.xmit.m_linkError, 0);
+    QCOMPARE(destination[0], quint8(ok ? 0x41 : 0xEE));
 }
 
 void CommandsTest::pollIdentityStoresTheIdentity()

@@ -40,6 +40,38 @@ void attach(CXmit &xmit, FakeBus &bus, const QStringList &paths)
     xmit.SetPortFactory([&bus] { return std::make_unique<FakeBusPort>(&bus); });
 }
 
+// Ports described one per entry as "NAME KIND [HEX [DELAY_MS]]":
+//   ok HEX      a good reply carrying the payload HEX
+//   raw HEX     exactly these bytes
+//   silent      no answer
+//   missing / busy / denied   the open fails so
+// Returns the paths in list order.
+QStringList buildBus(FakeBus &bus, const QStringList &ports)
+{
+    QStringList paths;
+    for (const QString &entry : ports) {
+        const QStringList f = entry.split(' ');
+        paths << f[0];
+        if (f[1] == "missing")
+            continue;
+        const auto line = bus.add(f[0]);
+        if (f[1] == "busy") {
+            line->openResult = SerialPort::OpenResult::Busy;
+            line->openError = "in use by another program";
+        } else if (f[1] == "denied") {
+            line->openResult = SerialPort::OpenResult::PermissionDenied;
+            line->openError = "permission denied";
+        } else if (f[1] == "ok") {
+            line->replies = {FakeLine::okReply(QByteArray::fromHex(f[2].toLatin1()))};
+        } else if (f[1] == "raw") {
+            line->replies = {QByteArray::fromHex(f[2].toLatin1())};
+        }
+        if (f.size() > 3)
+            line->replyDelaysMs = {f[3].toInt()};
+    }
+    return paths;
+}
+
 } // namespace
 
 class DiscoveryTest : public QObject
@@ -56,12 +88,19 @@ private slots:
     void scanWithoutDeviceTriesEveryPortOnce();
     void emptyPortListFindsNothing();
     void refusedPortsAreReportedAndSkipped();
+    void oneScanAsksEveryPortAtOnce_data();
+    void oneScanAsksEveryPortAtOnce();
+    void lateReplyElsewhereNeverReachesTheWinner();
+    void sequentialScanFindsTheSame_data();
+    void sequentialScanFindsTheSame();
 
     void findsTheSimulatorAmongSilentAndMissingPorts();
     void transactionsAgainstTheSimulator();
     void identityAgainstTheSimulator_data();
     void identityAgainstTheSimulator();
     void lostSimulatorRaisesTheLinkError();
+    void earlierSimulatorWinsOverAFasterLaterOne_data();
+    void earlierSimulatorWinsOverAFasterLaterOne();
 };
 
 void DiscoveryTest::init()
@@ -131,21 +170,23 @@ void DiscoveryTest::scanStartsWhereTheDeviceWasLastFound()
     bus.lines["C"]->replies = {FakeLine::okReply(FakeLine::hex("821701")),
                                FakeLine::okReply(FakeLine::hex("821701"))};
 
+    // Every port is asked, in scan order.
     QCOMPARE(int(xmit.FindDevice()), 0x17);
-    QCOMPARE(bus.openOrder, (QStringList{"A", "B", "C"}));
+    QCOMPARE(bus.openOrder, (QStringList{"A", "B", "C", "D"}));
     QCOMPARE(xmit.m_portNumber, 2);
     QCOMPARE(xmit.CurrentPortPath(), QString("C"));
 
-    // Unplugged and plugged in again: found at once where it was.
+    // Unplugged and plugged in again: the scan starts where it was.
     bus.openOrder.clear();
     QCOMPARE(int(xmit.FindDevice()), 0x17);
-    QCOMPARE(bus.openOrder, QStringList{"C"});
+    QCOMPARE(bus.openOrder, (QStringList{"C", "D", "A", "B"}));
+    QCOMPARE(xmit.CurrentPortPath(), QString("C"));
 
     // Moved to A: the scan goes C, D, then wraps round to A.
     bus.openOrder.clear();
     bus.lines["A"]->replies = {FakeLine::okReply(FakeLine::hex("821701"))};
     QCOMPARE(int(xmit.FindDevice()), 0x17);
-    QCOMPARE(bus.openOrder, (QStringList{"C", "D", "A"}));
+    QCOMPARE(bus.openOrder, (QStringList{"C", "D", "A", "B"}));
     QCOMPARE(xmit.m_portNumber, 0);
 }
 
@@ -164,7 +205,8 @@ void DiscoveryTest::scanFollowsTheDeviceWhenTheListChanges()
     xmit.SetPortPaths({"0", "A", "B"});
     bus.openOrder.clear();
     QVERIFY(xmit.FindDevice() != 0);
-    QCOMPARE(bus.openOrder, QStringList{"B"});
+    QCOMPARE(bus.openOrder, (QStringList{"B", "0", "A"}));
+    QCOMPARE(xmit.CurrentPortPath(), QString("B"));
 }
 
 void DiscoveryTest::scanWithoutDeviceTriesEveryPortOnce()
@@ -226,6 +268,173 @@ void DiscoveryTest::refusedPortsAreReportedAndSkipped()
     bus.lines["dev"]->replies = {FakeLine::okReply(FakeLine::hex("821701"))};
     xmit.FindDevice();
     QVERIFY(xmit.LastScanRefusals().isEmpty());
+}
+
+void DiscoveryTest::oneScanAsksEveryPortAtOnce_data()
+{
+    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<int>("startAt"); // where the device was last found
+    QTest::addColumn<QString>("winner");
+    QTest::addColumn<int>("software");
+    QTest::addColumn<int>("hardware");
+    QTest::addColumn<QStringList>("refused");
+    QTest::addColumn<int>("linkError");
+
+    QTest::newRow("device behind silent ports")
+        << QStringList{"S1 silent", "S2 silent", "S3 silent", "D ok 821701"} << 0 << "D" << 0x17
+        << 1 << QStringList() << 0;
+    QTest::newRow("device on two ports, the later answers first")
+        << QStringList{"A ok 821102 150", "B ok 822203"} << 0 << "A" << 0x11 << 2 << QStringList()
+        << 0;
+    QTest::newRow("device on two ports, the earlier answers first")
+        << QStringList{"A ok 821102", "B ok 822203 150"} << 0 << "A" << 0x11 << 2 << QStringList()
+        << 0;
+    QTest::newRow("the earlier answers late with a bad check, the later well")
+        << QStringList{"A raw 02F382110200 150", "B ok 822203"} << 0 << "B" << 0x22 << 3
+        << QStringList() << 0;
+    QTest::newRow("the earlier refuses late, the later answers well")
+        << QStringList{"A raw 02E0E0 150", "B ok 822203"} << 0 << "B" << 0x22 << 3 << QStringList()
+        << 0;
+    QTest::newRow("the earlier is cut off, the later answers well")
+        << QStringList{"A raw 02F38211", "B ok 782203"} << 0 << "B" << 0x22 << 0 << QStringList()
+        << 0;
+    QTest::newRow("software 0 on the earlier, a device on the later")
+        << QStringList{"A ok 820001 100", "B ok 82220300"} << 0 << "B" << 0x22 << 3 << QStringList()
+        << 0;
+    QTest::newRow("unknown type on the earlier")
+        << QStringList{"A ok 551701", "B ok 822203"} << 0 << "B" << 0x22 << 3 << QStringList() << 0;
+    QTest::newRow("noise before a good reply")
+        << QStringList{"A raw 11223302050607" +
+                           FakeLine::okReply(FakeLine::hex("821701")).toHex().toUpper(),
+                       "B ok 822203"}
+        << 0 << "A" << 0x17 << 1 << QStringList() << 0;
+    QTest::newRow("last-found port first in scan order")
+        << QStringList{"A ok 821102", "B silent", "C ok 823303"} << 2 << "C" << 0x33 << 3
+        << QStringList() << 0;
+    QTest::newRow("scan order wraps round after the last-found port")
+        << QStringList{"A ok 821102 100", "B silent", "C silent"} << 1 << "A" << 0x11 << 2
+        << QStringList() << 0;
+    QTest::newRow("missing, busy and refused ports mixed in")
+        << QStringList{"M missing", "P denied", "S silent", "U busy", "D ok 821701", "Q denied"}
+        << 0 << "D" << 0x17 << 1 << QStringList{"P", "U"} << 0;
+    QTest::newRow("every port silent") << QStringList{"S1 silent", "S2 silent", "S3 silent"} << 0
+                                       << "" << 0 << 0 << QStringList() << 1;
+    QTest::newRow("no device: software 0 is still stored")
+        << QStringList{"A silent", "B ok 820005", "C denied"} << 0 << "" << 0 << 5
+        << QStringList{"C"} << 1;
+    QTest::newRow("no device, nothing failed: no link error")
+        << QStringList{"A ok 551701", "B raw 02E0E0", "M missing"} << 0 << "" << 0 << 0
+        << QStringList() << 0;
+}
+
+void DiscoveryTest::oneScanAsksEveryPortAtOnce()
+{
+    QFETCH(QStringList, ports);
+    QFETCH(int, startAt);
+    QFETCH(QString, winner);
+    QFETCH(int, software);
+    QFETCH(int, hardware);
+    QFETCH(QStringList, refused);
+    QFETCH(int, linkError);
+
+    FakeBus bus;
+    CXmit xmit;
+    const QStringList paths = buildBus(bus, ports);
+    attach(xmit, bus, paths);
+    xmit.m_portNumber = startAt;
+
+    QCOMPARE(int(xmit.FindDevice()), software);
+    QCOMPARE(xmit.CurrentPortPath(), winner);
+    QCOMPARE(xmit.IsPortOpen(), !winner.isEmpty());
+    QCOMPARE(int(g_softwareVersion), software);
+    QCOMPARE(int(g_hardwareVersion), hardware);
+    QCOMPARE(xmit.m_linkError, linkError);
+    if (!winner.isEmpty())
+        QCOMPARE(xmit.m_portNumber, int(paths.indexOf(winner)));
+    else
+        QCOMPARE(xmit.m_portNumber, startAt);
+
+    QStringList refusedPaths;
+    for (const CXmit::RefusedPort &r : xmit.LastScanRefusals())
+        refusedPaths << r.path;
+    QCOMPARE(refusedPaths, refused);
+
+    // Every port that opened got one identification request and nothing
+    // else, and only the winner is still open.
+    for (auto it = bus.lines.cbegin(); it != bus.lines.cend(); ++it) {
+        const bool opens = it.value()->openResult == SerialPort::OpenResult::Ok;
+        QCOMPARE(it.value()->written, opens ? FakeLine::hex("021010") : QByteArray());
+        QCOMPARE(it.value()->open, it.key() == winner);
+    }
+}
+
+void DiscoveryTest::lateReplyElsewhereNeverReachesTheWinner()
+{
+    FakeBus bus;
+    CXmit xmit;
+    attach(xmit, bus, {"A", "B"});
+    const auto a = bus.add("A");
+    a->replies = {FakeLine::okReply(FakeLine::hex("821101")),
+                  FakeLine::okReply(FakeLine::hex("821101"))};
+    const auto b = bus.add("B");
+    b->replies = {FakeLine::okReply(FakeLine::hex("822202"))};
+    b->replyDelaysMs = {100};
+
+    // A answers at once and is first in scan order: no waiting for B.
+    QCOMPARE(int(xmit.FindDevice()), 0x11);
+    QVERIFY(!b->open);
+    QCOMPARE(b->replies.size(), 1); // B's reply never came
+
+    QTest::qWait(200);
+    quint8 identity[8] = {};
+    QCOMPARE(int(xmit.PollIdentity(identity, sizeof identity)), 0x11);
+    QCOMPARE(int(g_hardwareVersion), 1);
+    QCOMPARE(a->written, FakeLine::hex("021010021010"));
+    QCOMPARE(b->written, FakeLine::hex("021010"));
+}
+
+void DiscoveryTest::sequentialScanFindsTheSame_data()
+{
+    oneScanAsksEveryPortAtOnce_data();
+}
+
+void DiscoveryTest::sequentialScanFindsTheSame()
+{
+    QFETCH(QStringList, ports);
+    QFETCH(int, startAt);
+
+    // The same ports scanned both ways leave the same result behind.
+    struct Result
+    {
+        int found, type, software, hardware, portNumber, linkError;
+        QString path;
+        QStringList refused;
+        bool operator==(const Result &) const = default;
+    };
+    auto scan = [&](bool parallel) {
+        g_softwareVersion = 0;
+        g_hardwareVersion = 0;
+        FakeBus bus;
+        CXmit xmit;
+        attach(xmit, bus, buildBus(bus, ports));
+        xmit.m_portNumber = startAt;
+        Result r;
+        r.found = parallel ? xmit.FindDevice() : xmit.FindDeviceSequential();
+        r.type = xmit.m_deviceType;
+        r.software = g_softwareVersion;
+        r.hardware = g_hardwareVersion;
+        r.portNumber = xmit.m_portNumber;
+        r.linkError = xmit.m_linkError;
+        r.path = xmit.CurrentPortPath();
+        for (const CXmit::RefusedPort &refused : xmit.LastScanRefusals())
+            r.refused << refused.path;
+        return r;
+    };
+    const Result parallel = scan(true);
+    const Result sequential = scan(false);
+    QCOMPARE(parallel.path, sequential.path);
+    QCOMPARE(parallel.refused, sequential.refused);
+    QVERIFY(parallel == sequential);
 }
 
 void DiscoveryTest::findsTheSimulatorAmongSilentAndMissingPorts()
@@ -319,6 +528,46 @@ void DiscoveryTest::lostSimulatorRaisesTheLinkError()
     xmit.m_linkError = 0;
     QVERIFY(!xmit.Transact(0x10, nullptr, 0, 500));
     QCOMPARE(xmit.m_linkError, 1);
+}
+
+void DiscoveryTest::earlierSimulatorWinsOverAFasterLaterOne_data()
+{
+    QTest::addColumn<QStringList>("earlierFaults");
+    QTest::addColumn<int>("software");
+
+    QTest::newRow("the earlier answers late: it wins")
+        << QStringList{"--fault", "delay:250@cmd=0x10"} << 11;
+    QTest::newRow("the earlier answers with a bad check: the later wins")
+        << QStringList{"--fault", "badcheck@cmd=0x10"} << 22;
+    QTest::newRow("the earlier stays silent: the later wins")
+        << QStringList{"--fault", "silent@cmd=0x10"} << 22;
+}
+
+void DiscoveryTest::earlierSimulatorWinsOverAFasterLaterOne()
+{
+    QFETCH(QStringList, earlierFaults);
+    QFETCH(int, software);
+
+    Sim earlier;
+    Sim later;
+    QVERIFY(earlier.start("0x82", QStringList{"--sw", "11"} + earlierFaults));
+    QVERIFY(later.start("0x78", {"--sw", "22"}));
+    SilentTerminal silent;
+
+    CXmit xmit;
+    xmit.SetPortPaths({silent.path(), earlier.link(), later.link()});
+    QCOMPARE(int(xmit.FindDevice()), software);
+    QCOMPARE(xmit.CurrentPortPath(), software == 11 ? earlier.link() : later.link());
+    QCOMPARE(int(xmit.m_deviceType), software == 11 ? 0x82 : 0x78);
+
+    // One request each; the winner keeps working, the other hears no more.
+    QCOMPARE(int(xmit.PollIdentity()), software);
+    QTest::qWait(300);
+    const auto requests = [](const Sim &sim) {
+        return sim.transcript().filter(QRegularExpression("^\\S+\\s+>\\s")).size();
+    };
+    QCOMPARE(requests(software == 11 ? earlier : later), 2);
+    QCOMPARE(requests(software == 11 ? later : earlier), 1);
 }
 
 QTEST_GUILESS_MAIN(DiscoveryTest)

@@ -496,6 +496,12 @@ void VxsimTest::badOptions_data()
     QTest::newRow("delay without time") << QStringList{"--fault", "delay@cmd=0x10"};
     QTest::newRow("frame 0") << QStringList{"--fault", "silent@frame=0"};
     QTest::newRow("times 0") << QStringList{"--fault", "silent@frame=1,times=0"};
+    QTest::newRow("empty state, inline") << QStringList{"--state="};
+    QTest::newRow("empty state") << QStringList{"--state", ""};
+    QTest::newRow("empty link") << QStringList{"--link="};
+    QTest::newRow("empty transcript") << QStringList{"--transcript="};
+    QTest::newRow("link in a folder that does not exist")
+        << QStringList{"--link", "/nonexistent-vxsim-folder/ttyVX0"};
 }
 
 void VxsimTest::badOptions()
