@@ -91,6 +91,12 @@ QRect CIqList::CellRect(const QTreeWidget *list, int row, int column)
 
 void CIqList::mouseDoubleClickEvent(QMouseEvent *event)
 {
+    // Only the left button acts: a right or middle double-click must neither
+    // retune the modulator nor open an editor.
+    if (event->button() != Qt::LeftButton) {
+        QTreeWidget::mouseDoubleClickEvent(event);
+        return;
+    }
     const QModelIndex index = indexAt(event->position().toPoint());
     emit cellDoubleClicked(index.isValid() ? index.row() : -1,
                            index.isValid() ? index.column() : -1);

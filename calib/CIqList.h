@@ -28,7 +28,7 @@ public:
     static QRect CellRect(const QTreeWidget *list, int row, int column);
 
 signals:
-    // row is -1 when the double-click hit no row.
+    // A left double-click; row is -1 when it hit no row.
     void cellDoubleClicked(int row, int column);
 
 protected:

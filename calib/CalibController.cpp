@@ -28,9 +28,9 @@ void CalibController::ReadIqTableFromDevice()
         FillIqList();
 }
 
-void CalibController::WriteIqTableToDevice()
+bool CalibController::WriteIqTableToDevice()
 {
-    ::WriteIqTableToDevice(m_xmit, m_table);
+    return ::WriteIqTableToDevice(m_xmit, m_table);
 }
 
 void CalibController::FillIqList()
@@ -107,8 +107,12 @@ void CalibController::TransferIqFile(bool save)
         return;
     }
     FillIqList();
-    WriteIqTableToDevice();
-    Status().ShowStatus(QStringLiteral("Loaded to module"), kStatusMs, false);
+    // A device that keeps no table (hardware before 3) is not written: saying
+    // it was would leave the technician with an uncalibrated module.
+    const bool sent = WriteIqTableToDevice();
+    Status().ShowStatus(sent ? QStringLiteral("Loaded to module")
+                             : QStringLiteral("Loaded, not sent to module"),
+                        kStatusMs, false);
 }
 
 void CalibController::TransferConfigFile(bool save)

@@ -38,8 +38,9 @@ public:
                     QWidget *dialogParent, CalibHooks hooks, QObject *parent = nullptr);
 
     // Device sequences; the list is refilled whenever the table was read.
+    // The write is false when the device is not asked about its table at all.
     void ReadIqTableFromDevice();
-    void WriteIqTableToDevice();
+    bool WriteIqTableToDevice();
     void FillIqList();
 
     // A double-click on the list: a frequency retunes, a correction opens an

@@ -62,6 +62,8 @@ private slots:
     void iqLoadRefusals_data();
     void iqLoadRefusals();
     void iqLoadFillsTheListAndWritesTheDevice();
+    void iqLoadWithoutDeviceAccess_data();
+    void iqLoadWithoutDeviceAccess();
 
     void configSaveThenLoad_data();
     void configSaveThenLoad();
@@ -315,6 +317,42 @@ void CalibFlowsTest::iqLoadFillsTheListAndWritesTheDevice()
             requests << line.section(" | ", 1);
     QCOMPARE(requests, (QStringList{"0x10 identify", "0xC0 open-write 600", "0xC0 write 17",
                                     "0xC0 close", "0xB0 apply"}));
+}
+
+void CalibFlowsTest::iqLoadWithoutDeviceAccess_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("hardware");
+    QTest::addColumn<int>("manufacturer");
+    QTest::newRow("hardware 2") << 0x78 << 2 << 1;
+    QTest::newRow("hardware 0") << 0x78 << 0 << 1;
+    QTest::newRow("no manufacturer mode") << 0x78 << 3 << 0;
+    QTest::newRow("0x82 device") << 0x82 << 3 << 1;
+}
+
+void CalibFlowsTest::iqLoadWithoutDeviceAccess()
+{
+    // The file is taken into the table and the list, but the device keeps no
+    // table of its own here: the message must not claim it took the file.
+    QFETCH(int, type);
+    QFETCH(int, hardware);
+    QFETCH(int, manufacturer);
+    const quint8 savedHardware = g_hardwareVersion;
+    const auto restore = qScopeGuard([savedHardware] { g_hardwareVersion = savedHardware; });
+    m_xmit.m_deviceType = quint8(type);
+    g_hardwareVersion = quint8(hardware);
+    g_manufacturerMode = manufacturer;
+
+    QVERIFY(WriteFile(m_dir.filePath("config/one.iqc"), Hex("01E8031027F426")));
+    m_dialogs.answers << m_dir.filePath("config/one");
+    Controller()->TransferIqFile(false);
+    QCOMPARE(m_table.rowCount, 1);
+    QCOMPARE(m_table.rows[0], (IqCalibrationRow{1000, 0, -28}));
+    QCOMPARE(m_list->topLevelItemCount(), 1);
+    QCOMPARE(m_status.texts, QStringList{"Loaded, not sent to module"});
+    QCOMPARE(m_status.durations, QList<int>{2000});
+    QVERIFY(m_beeps.beeps.isEmpty());
+    QCOMPARE(m_xmit.m_linkError, 0);
 }
 
 void CalibFlowsTest::configSaveThenLoad_data()

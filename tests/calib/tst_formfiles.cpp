@@ -228,7 +228,8 @@ void FormFilesTest::frequencyInTheListRetunes()
     f.close();
     m_dialogs.answers << f.fileName();
     Button(form, "iqFromFileButton")->click();
-    QCOMPARE(m_status.texts, QStringList{"Loaded to module"});
+    // No device with a table here (hardware 0): the list takes the file alone.
+    QCOMPARE(m_status.texts, QStringList{"Loaded, not sent to module"});
     QCOMPARE(list->topLevelItemCount(), 2);
     QCOMPARE(form.m_iqTable.rowCount, 2);
 

@@ -78,6 +78,8 @@ private slots:
 
     void doubleClickOnFrequencyRetunes();
     void doubleClickOutsideTheRowsDoesNothing();
+    void otherButtonsDoNotDoubleClick_data();
+    void otherButtonsDoNotDoubleClick();
     void editorOpensOverTheCellWithTheValueSelected();
     void editEnds_data();
     void editEnds();
@@ -242,6 +244,28 @@ void IqListTest::doubleClickOutsideTheRowsDoesNothing()
     QTreeWidget *list = m_form->list;
     const QRect last = CIqList::CellRect(list, 2, CIqList::AmpColumn);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, last.center() + QPoint(0, 60));
+    QVERIFY(m_retunes.isEmpty());
+    QVERIFY(!list->viewport()->findChild<CInPlaceEdit *>());
+}
+
+void IqListTest::otherButtonsDoNotDoubleClick_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("column");
+    QTest::newRow("right on Freq.") << int(Qt::RightButton) << int(CIqList::FrequencyColumn);
+    QTest::newRow("right on dAmp") << int(Qt::RightButton) << int(CIqList::AmpColumn);
+    QTest::newRow("middle on Freq.") << int(Qt::MiddleButton) << int(CIqList::FrequencyColumn);
+    QTest::newRow("middle on dPhi") << int(Qt::MiddleButton) << int(CIqList::PhiColumn);
+}
+
+void IqListTest::otherButtonsDoNotDoubleClick()
+{
+    // Only the left button retunes the modulator or opens an editor.
+    QFETCH(int, button);
+    QFETCH(int, column);
+    QTreeWidget *list = m_form->list;
+    QTest::mouseDClick(list->viewport(), Qt::MouseButton(button), {},
+                       CIqList::CellRect(list, 1, column).center());
     QVERIFY(m_retunes.isEmpty());
     QVERIFY(!list->viewport()->findChild<CInPlaceEdit *>());
 }
