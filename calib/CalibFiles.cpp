@@ -2,14 +2,18 @@
 
 #include "app/AppState.h"
 #include "link/CXmit.h"
+#include "settings/DeviceConfig.h"
 
 #include <QFile>
 #include <QSaveFile>
+#include <QtEndian>
 
 namespace {
 
-constexpr quint8 kCompactMagic[4] = {0x50, 0x46, 0x5A, 0x4A};
-constexpr int kCompactHeaderBytes = 7;
+bool StartsWithCompactMagic(const QByteArray &bytes)
+{
+    return bytes.size() >= 4 && qFromLittleEndian<quint32>(bytes.constData()) == kCompactMagic;
+}
 
 } // namespace
 
@@ -89,11 +93,9 @@ bool SaveFileSafely(const QString &path, const QByteArray &bytes)
 
 bool IsCompactRecord(const QByteArray &bytes)
 {
-    if (bytes.size() < kCompactHeaderBytes)
+    if (bytes.size() < kCompactHeaderSize || !StartsWithCompactMagic(bytes))
         return false;
     const auto *data = reinterpret_cast<const quint8 *>(bytes.constData());
-    if (memcmp(data, kCompactMagic, 4) != 0)
-        return false;
     const int length = data[5] | (data[6] << 8);
     return length == bytes.size();
 }
@@ -122,8 +124,16 @@ ConfigFileRead ReadConfigFile(const QString &path, quint8 deviceType)
         result.status = Status::CompactUnder82;
         return result;
     }
-    const bool magic = bytes.size() >= 4 && memcmp(bytes.constData(), kCompactMagic, 4) == 0;
-    result.status = deviceType == kDeviceType78 && !magic ? Status::NoCompactMagic : Status::Ok;
+    // A full record is never shorter than its fixed fields and the ends of
+    // its texts; a shorter file (an empty one, say) would load as zeros and
+    // then be written to the device as its default.
+    if (deviceType == kDeviceType82 && bytes.size() < kShortestFullRecord) {
+        result.status = Status::TooShort;
+        return result;
+    }
+    result.status = deviceType == kDeviceType78 && !StartsWithCompactMagic(bytes)
+                        ? Status::NoCompactMagic
+                        : Status::Ok;
     bytes.append(QByteArray(kConfigRecordCapacity - bytes.size(), '\0'));
     result.record = bytes;
     return result;

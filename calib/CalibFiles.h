@@ -61,6 +61,7 @@ struct ConfigFileRead
         TooLong,        // more than a record can hold
         ReadFailed,     // opened, but not read in full
         CompactUnder82, // a 0x78 record offered to a 0x82 device
+        TooShort,       // under a 0x82 device: shorter than any full record
         NoCompactMagic, // a 0x78 device's loader will refuse it
     };
     Status status = Status::CannotOpen;

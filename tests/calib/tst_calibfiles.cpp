@@ -320,7 +320,9 @@ void CalibFilesTest::readConfig_data()
     QTest::newRow("0x82 full record") << 0x82 << full << int(S::Ok);
     QTest::newRow("0x82 compact record") << 0x82 << CompactRecord(90) << int(S::CompactUnder82);
     QTest::newRow("0x82 magic, other length") << 0x82 << CompactRecord(90) + "tail" << int(S::Ok);
-    QTest::newRow("0x82 empty") << 0x82 << QByteArray() << int(S::Ok);
+    QTest::newRow("0x82 empty") << 0x82 << QByteArray() << int(S::TooShort);
+    QTest::newRow("0x82 one byte short") << 0x82 << QByteArray(79, 'f') << int(S::TooShort);
+    QTest::newRow("0x82 shortest record") << 0x82 << QByteArray(80, 'f') << int(S::Ok);
     QTest::newRow("0x78 compact record") << 0x78 << CompactRecord(90) << int(S::Ok);
     QTest::newRow("0x78 no magic") << 0x78 << full << int(S::NoCompactMagic);
     QTest::newRow("0x78 empty") << 0x78 << QByteArray() << int(S::NoCompactMagic);
