@@ -118,7 +118,7 @@ QString FindFirmwarePackage(const QString &deviceName, int *release, QByteArray 
     const QString expected = path.left(path.size() - 4).right(32).toUpper();
     const QString actual = FileFingerprint(path).toUpper();
     if (actual != expected && best != 99) {
-        ShowWarning(ApplicationName(), QStringLiteral("MD5 Error") + actual + expected);
+        ShowNotice(ApplicationName(), QStringLiteral("MD5 Error") + actual + expected);
         return path;
     }
 
