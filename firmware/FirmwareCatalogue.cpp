@@ -214,8 +214,12 @@ bool LoadComponentList(CXmit &xmit, const QString &listPath, const QString &dige
         xmit.Transact(kCmdFile, close, 1, 5000);
 
         // A device file that could not be read, or is too short to hold the
-        // component's identity and release, is not a current copy: write it.
-        const qint64 used = qMax<qint64>(e.identityLength ? identityEnd : 0, e.versionOffset + 1);
+        // bytes the checks below compare, is not a current copy: write it. A
+        // line without identity and with release 0 compares nothing, so a
+        // missing device file leaves it alone (and a line of blanks never
+        // restarts the device).
+        const qint64 used =
+            qMax<qint64>(e.identityLength ? identityEnd : 0, e.release ? e.versionOffset + 1 : 0);
         if (got < used) {
             e.needsWrite = 1;
             continue;

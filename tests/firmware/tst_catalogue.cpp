@@ -411,6 +411,12 @@ void CatalogueTest::componentMarking_data()
         << QStringList{"0xC0 open-read 700", "0xC0 read 512", "0xC0 close"};
     QTest::newRow("device file missing: written")
         << "700 0 2 20553 1 12 -" << QByteArray() << true << read3;
+    QTest::newRow("nothing to compare: a missing device file is left alone")
+        << "700 0 0 0 3 0 -" << QByteArray() << false
+        << QStringList{"0xC0 open-read 700", "0xC0 read 4", "0xC0 close"};
+    QTest::newRow("release 0: identity alone decides on a short file")
+        << "700 0 2 20553 4 0 -" << QByteArray("\x50\x49", 2) << false
+        << QStringList{"0xC0 open-read 700", "0xC0 read 5", "0xC0 close"};
     QTest::newRow("device file shorter than the header: written")
         << "700 0 2 20553 4 12 -" << QByteArray("\x50\x49\x0C", 3) << true
         << QStringList{"0xC0 open-read 700", "0xC0 read 5", "0xC0 close"};
