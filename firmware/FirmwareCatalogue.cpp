@@ -28,12 +28,20 @@ QString ApplicationName()
     return name.isEmpty() ? QStringLiteral("ZEPHALINK") : name;
 }
 
+// Longest list or digest line taken; the rest of a longer line is dropped,
+// so a damaged file cannot make one line take all the memory there is.
+constexpr qint64 kMaxLineBytes = 4096;
+
 // One text line of an 8-bit file without its line end; false at the end.
 bool ReadTextLine(QFile &file, QString *line)
 {
     if (file.atEnd())
         return false;
-    QByteArray bytes = file.readLine();
+    QByteArray bytes = file.readLine(kMaxLineBytes);
+    if (!bytes.endsWith('\n')) {
+        for (QByteArray rest = bytes; !rest.endsWith('\n') && !file.atEnd();)
+            rest = file.readLine(kMaxLineBytes);
+    }
     if (bytes.endsWith('\n'))
         bytes.chop(1);
     if (bytes.endsWith('\r'))

@@ -282,6 +282,9 @@ void CatalogueTest::listReading_data()
         << QStringList{"700", "700", "700", "700", "700"} << false << 0;
     QTest::newRow("a line of blanks is an entry, and no file")
         << QStringList{a, "   "} << "{cfg}" << false << 2 << QStringList{"700", "0"} << false << 0;
+    QTest::newRow("an overlong line is cut at 4096 characters, the next one read")
+        << QStringList{QString(4096, u' ') + a, b} << "{cfg}" << false << 2
+        << QStringList{"0", "701"} << false << 0;
     QTest::newRow("no extension.bin: list not read")
         << QStringList{a} << "" << false << 0 << QStringList{} << true << 0;
     QTest::newRow("wrong list digest: list not read")
