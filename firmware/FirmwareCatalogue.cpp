@@ -37,7 +37,7 @@ bool ReadTextLine(QFile &file, QString *line)
 {
     if (file.atEnd())
         return false;
-    QByteArray bytes = file.readLine(kMaxLineBytes);
+    QByteArray bytes = file.readLine(kMaxLineBytes + 1); // gives at most kMaxLineBytes
     if (!bytes.endsWith('\n')) {
         for (QByteArray rest = bytes; !rest.endsWith('\n') && !file.atEnd();)
             rest = file.readLine(kMaxLineBytes);

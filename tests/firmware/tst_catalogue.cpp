@@ -282,6 +282,10 @@ void CatalogueTest::listReading_data()
         << QStringList{"700", "700", "700", "700", "700"} << false << 0;
     QTest::newRow("a line of blanks is an entry, and no file")
         << QStringList{a, "   "} << "{cfg}" << false << 2 << QStringList{"700", "0"} << false << 0;
+    // {A} becomes 32 digits: the first line is then 4096 characters long.
+    QTest::newRow("a line of 4096 characters is taken whole")
+        << QStringList{QString(4096 - (a.size() - 3 + 32), u' ') + a, b} << "{cfg}" << false << 2
+        << QStringList{"700", "701"} << false << 0;
     QTest::newRow("an overlong line is cut at 4096 characters, the next one read")
         << QStringList{QString(4096, u' ') + a, b} << "{cfg}" << false << 2
         << QStringList{"0", "701"} << false << 0;
