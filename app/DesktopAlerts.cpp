@@ -112,6 +112,13 @@ public:
     {
         QMessageBox::warning(QApplication::activeWindow(), caption, text);
     }
+
+    void Notice(const QString &caption, const QString &text) override
+    {
+        QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
+                        QApplication::activeWindow());
+        box.exec();
+    }
 };
 
 DesktopBeeper g_desktopBeeper;

@@ -42,6 +42,11 @@ void ShowWarning(const QString &caption, const QString &text)
     g_messages->Warning(caption, text);
 }
 
+void ShowNotice(const QString &caption, const QString &text)
+{
+    g_messages->Notice(caption, text);
+}
+
 void SetMessageSink(MessageSink *sink)
 {
     g_messages = sink ? sink : &g_stderrMessages;

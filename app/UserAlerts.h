@@ -20,10 +20,14 @@ public:
     virtual ~MessageSink() = default;
     // A modal warning with one OK button; returns when it was acknowledged.
     virtual void Warning(const QString &caption, const QString &text) = 0;
+    // A plain modal message with one OK button and no icon. A sink without
+    // a plain variant shows it as a warning.
+    virtual void Notice(const QString &caption, const QString &text) { Warning(caption, text); }
 };
 
 void PlayBeep(int frequencyHz, int durationMs);
 void SetBeeper(Beeper *beeper); // nullptr restores the silent one
 
 void ShowWarning(const QString &caption, const QString &text);
+void ShowNotice(const QString &caption, const QString &text);
 void SetMessageSink(MessageSink *sink); // nullptr restores the stderr one

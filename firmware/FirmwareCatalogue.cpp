@@ -28,12 +28,20 @@ QString ApplicationName()
     return name.isEmpty() ? QStringLiteral("ZEPHALINK") : name;
 }
 
+// Longest list or digest line taken; the rest of a longer line is dropped,
+// so a damaged file cannot make one line take all the memory there is.
+constexpr qint64 kMaxLineBytes = 4096;
+
 // One text line of an 8-bit file without its line end; false at the end.
 bool ReadTextLine(QFile &file, QString *line)
 {
     if (file.atEnd())
         return false;
-    QByteArray bytes = file.readLine();
+    QByteArray bytes = file.readLine(kMaxLineBytes + 1); // gives at most kMaxLineBytes
+    if (!bytes.endsWith('\n')) {
+        for (QByteArray rest = bytes; !rest.endsWith('\n') && !file.atEnd();)
+            rest = file.readLine(kMaxLineBytes);
+    }
     if (bytes.endsWith('\n'))
         bytes.chop(1);
     if (bytes.endsWith('\r'))
@@ -118,7 +126,7 @@ QString FindFirmwarePackage(const QString &deviceName, int *release, QByteArray 
     const QString expected = path.left(path.size() - 4).right(32).toUpper();
     const QString actual = FileFingerprint(path).toUpper();
     if (actual != expected && best != 99) {
-        ShowWarning(ApplicationName(), QStringLiteral("MD5 Error") + actual + expected);
+        ShowNotice(ApplicationName(), QStringLiteral("MD5 Error") + actual + expected);
         return path;
     }
 
@@ -214,8 +222,12 @@ bool LoadComponentList(CXmit &xmit, const QString &listPath, const QString &dige
         xmit.Transact(kCmdFile, close, 1, 5000);
 
         // A device file that could not be read, or is too short to hold the
-        // component's identity and release, is not a current copy: write it.
-        const qint64 used = qMax<qint64>(e.identityLength ? identityEnd : 0, e.versionOffset + 1);
+        // bytes the checks below compare, is not a current copy: write it. A
+        // line without identity and with release 0 compares nothing, so a
+        // missing device file leaves it alone (and a line of blanks never
+        // restarts the device).
+        const qint64 used =
+            qMax<qint64>(e.identityLength ? identityEnd : 0, e.release ? e.versionOffset + 1 : 0);
         if (got < used) {
             e.needsWrite = 1;
             continue;

@@ -47,8 +47,8 @@ QString FirmwareFolderForHardware();
 
 // Newest image package for deviceName in g_firmwareFolder. Gives its release
 // (0: no usable package) and, when the package could be read, its bytes.
-// Shows "MD5 Error..." for a damaged package (release 99 excepted) and a
-// notice for one too large to send. Result: the package's path.
+// Shows the plain "MD5 Error..." box for a damaged package (release 99
+// excepted) and a warning for one too large to send. Result: the package's path.
 QString FindFirmwarePackage(const QString &deviceName, int *release, QByteArray *image);
 
 // Fills list from the hardware folder's firmware.cfg (checked against

@@ -1,11 +1,15 @@
 #include "app/AppState.h"
 #include "app/CInfo.h"
+#include "app/DesktopAlerts.h"
 #include "app/DialogUnits.h"
 #include "app/RIR310IvoduDed.h"
 #include "app/SimulatorProcess.h"
+#include "app/UserAlerts.h"
 #include "link/CXmit.h"
 #include "settings/CSetting.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -69,6 +73,8 @@ private slots:
     void enterAndEscape();
     void closingLetsGoOfThePort_data();
     void closingLetsGoOfThePort();
+    void desktopMessageBoxes_data();
+    void desktopMessageBoxes();
 
 private:
     bool StartSimulator(SimulatorProcess &simulator, const QString &type,
@@ -441,6 +447,54 @@ void TestMainWindow::closingLetsGoOfThePort()
     // Nothing was said to the device on the way out, nor afterwards.
     QTest::qWait(500);
     QCOMPARE(requests(), before);
+}
+
+// The boxes core code raises through the shared seam, as the desktop shows
+// them: a warning with its icon, a plain notice (the "MD5 Error" of a damaged
+// package) without one; both with OK only.
+void TestMainWindow::desktopMessageBoxes_data()
+{
+    QTest::addColumn<bool>("plain");
+    QTest::addColumn<int>("icon");
+
+    QTest::newRow("warning") << false << int(QMessageBox::Warning);
+    QTest::newRow("notice") << true << int(QMessageBox::NoIcon);
+}
+
+void TestMainWindow::desktopMessageBoxes()
+{
+    QFETCH(bool, plain);
+    QFETCH(int, icon);
+
+    DesktopAlerts alerts;
+    QString caption, text;
+    int shownIcon = -1;
+    QMessageBox::StandardButtons buttons;
+    // Looks for the box until it is up, reads it and closes it.
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        closer.stop();
+        caption = box->windowTitle();
+        text = box->text();
+        shownIcon = int(box->icon());
+        buttons = box->standardButtons();
+        box->accept();
+    });
+    closer.start();
+    const QString message = QStringLiteral("MD5 Error") + QString(64, u'A');
+    if (plain)
+        ShowNotice(QStringLiteral("ZEPHALINK"), message);
+    else
+        ShowWarning(QStringLiteral("ZEPHALINK"), message);
+
+    QCOMPARE(caption, QStringLiteral("ZEPHALINK"));
+    QCOMPARE(text, message);
+    QCOMPARE(shownIcon, icon);
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
 QTEST_MAIN(TestMainWindow)

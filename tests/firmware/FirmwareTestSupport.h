@@ -71,8 +71,15 @@ public:
     {
         warnings << caption + QStringLiteral(": ") + text;
     }
+    // Plain messages are kept apart, and also recorded with the warnings.
+    void Notice(const QString &caption, const QString &text) override
+    {
+        notices << caption + QStringLiteral(": ") + text;
+        MessageSink::Notice(caption, text);
+    }
     QStringList beeps;
     QStringList warnings;
+    QStringList notices;
 };
 
 inline QString Md5Of(const QByteArray &bytes)

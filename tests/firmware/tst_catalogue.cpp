@@ -169,8 +169,10 @@ void CatalogueTest::packageSelection()
     if (md5Message) {
         const QString bad = QStringLiteral("VX360SDH1_13_{bad}.bin");
         const QString actual = fwtest::Md5Of(Content(bad));
-        QCOMPARE(alerts.warnings,
-                 QStringList{QStringLiteral("ZEPHALINK: MD5 Error") + actual + QString(32, u'0')});
+        const QStringList expected{QStringLiteral("ZEPHALINK: MD5 Error") + actual +
+                                   QString(32, u'0')};
+        QCOMPARE(alerts.warnings, expected);
+        QCOMPARE(alerts.notices, expected); // the plain box, without a warning icon
     } else {
         QCOMPARE(alerts.warnings, QStringList());
     }
@@ -194,6 +196,7 @@ void CatalogueTest::packageTooLargeIsRefused()
     QCOMPARE(r, 0);
     QVERIFY(image.isEmpty());
     QCOMPARE(alerts.warnings.size(), 1);
+    QCOMPARE(alerts.notices, QStringList());
     QVERIFY2(alerts.warnings.first().contains(QStringLiteral("16777217 bytes")),
              qPrintable(alerts.warnings.first()));
 
@@ -279,6 +282,13 @@ void CatalogueTest::listReading_data()
         << QStringList{"700", "700", "700", "700", "700"} << false << 0;
     QTest::newRow("a line of blanks is an entry, and no file")
         << QStringList{a, "   "} << "{cfg}" << false << 2 << QStringList{"700", "0"} << false << 0;
+    // {A} becomes 32 digits: the first line is then 4096 characters long.
+    QTest::newRow("a line of 4096 characters is taken whole")
+        << QStringList{QString(4096 - (a.size() - 3 + 32), u' ') + a, b} << "{cfg}" << false << 2
+        << QStringList{"700", "701"} << false << 0;
+    QTest::newRow("an overlong line is cut at 4096 characters, the next one read")
+        << QStringList{QString(4096, u' ') + a, b} << "{cfg}" << false << 2
+        << QStringList{"0", "701"} << false << 0;
     QTest::newRow("no extension.bin: list not read")
         << QStringList{a} << "" << false << 0 << QStringList{} << true << 0;
     QTest::newRow("wrong list digest: list not read")
@@ -408,6 +418,12 @@ void CatalogueTest::componentMarking_data()
         << QStringList{"0xC0 open-read 700", "0xC0 read 512", "0xC0 close"};
     QTest::newRow("device file missing: written")
         << "700 0 2 20553 1 12 -" << QByteArray() << true << read3;
+    QTest::newRow("nothing to compare: a missing device file is left alone")
+        << "700 0 0 0 3 0 -" << QByteArray() << false
+        << QStringList{"0xC0 open-read 700", "0xC0 read 4", "0xC0 close"};
+    QTest::newRow("release 0: identity alone decides on a short file")
+        << "700 0 2 20553 4 0 -" << QByteArray("\x50\x49", 2) << false
+        << QStringList{"0xC0 open-read 700", "0xC0 read 5", "0xC0 close"};
     QTest::newRow("device file shorter than the header: written")
         << "700 0 2 20553 4 12 -" << QByteArray("\x50\x49\x0C", 3) << true
         << QStringList{"0xC0 open-read 700", "0xC0 read 5", "0xC0 close"};
