@@ -304,7 +304,10 @@ QSlider *CSetting::NewSlider(QWidget *parent, const char *name, int maximum, int
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setPageStep(tickInterval);
     connect(slider, &QSlider::valueChanged, this, &CSetting::OnSliderMoved);
+    // A handle drag ends with sliderReleased, but a click on the groove moves
+    // the bar without it: the mouse release itself is what counts.
     connect(slider, &QSlider::sliderReleased, this, &CSetting::ArmCountdown);
+    slider->installEventFilter(this);
     return slider;
 }
 
@@ -794,6 +797,13 @@ void CSetting::keyPressEvent(QKeyEvent *event)
     default:
         QWidget::keyPressEvent(event);
     }
+}
+
+bool CSetting::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && qobject_cast<QSlider *>(watched))
+        ArmCountdown();
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------------------
