@@ -1209,11 +1209,17 @@ void CSetting::OnFormTimer()
     } else if (m_changeCountdown != 0) {
         --m_changeCountdown;
         if (m_changeCountdown == 0) {
+            // Without the device's record the write is skipped (and the
+            // record read again); then nothing is made the default either,
+            // and no beep says it was.
+            const bool written = m_haveRecord;
             ApplyToDevice(false);
             if (m_defaultRequest) {
-                ApplyToDevice(true);
+                if (written) {
+                    ApplyToDevice(true);
+                    PlayBeep(kDefaultBeepHz, kDefaultBeepMs);
+                }
                 m_defaultRequest = 0;
-                PlayBeep(kDefaultBeepHz, kDefaultBeepMs);
             }
         }
     } else {
