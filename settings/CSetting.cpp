@@ -304,7 +304,10 @@ QSlider *CSetting::NewSlider(QWidget *parent, const char *name, int maximum, int
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setPageStep(tickInterval);
     connect(slider, &QSlider::valueChanged, this, &CSetting::OnSliderMoved);
+    // A handle drag ends with sliderReleased, but a click on the groove moves
+    // the bar without it: the mouse release itself is what counts.
     connect(slider, &QSlider::sliderReleased, this, &CSetting::ArmCountdown);
+    slider->installEventFilter(this);
     return slider;
 }
 
@@ -796,6 +799,13 @@ void CSetting::keyPressEvent(QKeyEvent *event)
     }
 }
 
+bool CSetting::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && qobject_cast<QSlider *>(watched))
+        ArmCountdown();
+    return QWidget::eventFilter(watched, event);
+}
+
 // ---------------------------------------------------------------------------
 // Set-up after a connection
 // ---------------------------------------------------------------------------
@@ -1199,11 +1209,17 @@ void CSetting::OnFormTimer()
     } else if (m_changeCountdown != 0) {
         --m_changeCountdown;
         if (m_changeCountdown == 0) {
+            // Without the device's record the write is skipped (and the
+            // record read again); then nothing is made the default either,
+            // and no beep says it was.
+            const bool written = m_haveRecord;
             ApplyToDevice(false);
             if (m_defaultRequest) {
-                ApplyToDevice(true);
+                if (written) {
+                    ApplyToDevice(true);
+                    PlayBeep(kDefaultBeepHz, kDefaultBeepMs);
+                }
                 m_defaultRequest = 0;
-                PlayBeep(kDefaultBeepHz, kDefaultBeepMs);
             }
         }
     } else {

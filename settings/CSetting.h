@@ -145,6 +145,9 @@ protected:
     // Enter and Escape typed in the form are swallowed here: passed on, they
     // would reach the main window and close the program.
     void keyPressEvent(QKeyEvent *event) override;
+    // Letting go of the mouse on a track bar arms the write like any edit,
+    // whether the handle was dragged or the groove clicked.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     // Configuration files and the I/Q calibration table.

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyleOptionSlider>
 #include <QtTest>
 
 namespace {
@@ -155,6 +156,8 @@ private slots:
     void lowerStripOnlyForManufacturer();
     void buttonsSetRequests();
     void logoListIsSorted();
+    void trackBarMouseReleaseArmsEdit_data();
+    void trackBarMouseReleaseArmsEdit();
 
 private:
     QTemporaryDir m_dir;
@@ -812,6 +815,66 @@ void TestForm::logoListIsSorted()
     QTest::keyClick(list->lineEdit(), Qt::Key_Return);
     QCOMPARE(list->count(), 3);
     QCOMPARE(list->currentText(), QStringLiteral("NEW.dg1"));
+}
+
+void TestForm::trackBarMouseReleaseArmsEdit_data()
+{
+    QTest::addColumn<QString>("slider");
+    QTest::addColumn<bool>("onHandle");
+
+    for (const char *name :
+         {"levelSlider", "brightnessSlider", "contrastSlider", "saturationSlider"}) {
+        QTest::addRow("%s, click on the groove", name) << name << false;
+        QTest::addRow("%s, handle dragged", name) << name << true;
+    }
+}
+
+void TestForm::trackBarMouseReleaseArmsEdit()
+{
+    QFETCH(QString, slider);
+    QFETCH(bool, onHandle);
+
+    formtest::Recorders recorders;
+    CSetting form;
+    DeviceConfig record = ValidRecord();
+    record.attenuationDb = 29; // every handle at the left end
+    record.brightness = 0;
+    record.contrast = 0;
+    record.saturation = 0;
+    form.LoadFromBytes(FullBytes(record));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto *bar = form.findChild<QSlider *>(slider);
+    QVERIFY(bar);
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(form.m_changeCountdown, quint8(0));
+
+    // Whatever the mouse did on the bar, letting go of it arms the write
+    // like any other edit.
+    if (onHandle) {
+        bar->setSliderDown(true);
+        bar->setSliderPosition(bar->maximum() / 2);
+        QCOMPARE(form.m_changeCountdown, quint8(10));
+        bar->setSliderDown(false);
+    } else {
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = bar->orientation();
+        option.minimum = bar->minimum();
+        option.maximum = bar->maximum();
+        option.tickPosition = bar->tickPosition();
+        option.tickInterval = bar->tickInterval();
+        option.sliderPosition = bar->sliderPosition();
+        option.sliderValue = bar->value();
+        const QRect rect =
+            bar->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, bar);
+        const QPoint groove(rect.right() - 2, rect.center().y());
+        QTest::mousePress(bar, Qt::LeftButton, {}, groove);
+        QVERIFY(bar->value() > 0);
+        QCOMPARE(form.m_changeCountdown, quint8(10));
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, groove);
+    }
+    QCOMPARE(form.m_changeCountdown, quint8(3));
 }
 
 QTEST_MAIN(TestForm)

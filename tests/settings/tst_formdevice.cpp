@@ -51,6 +51,8 @@ private slots:
     void failedReadBackKeepsForm_data();
     void failedReadBackKeepsForm();
     void nothingWrittenBeforeFirstRead();
+    void noDefaultWithoutWrite_data();
+    void noDefaultWithoutWrite();
     void checkMessageDuringLoadWritesNothing();
 
 private:
@@ -457,6 +459,47 @@ void TestFormDevice::nothingWrittenBeforeFirstRead()
     Ticks(form, 3);
     QCOMPARE(Requests(), kWrite82);
     QCOMPARE(form.m_record.frequencyKhz, 522000);
+}
+
+void TestFormDevice::noDefaultWithoutWrite_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QStringList>("reads");
+
+    QTest::newRow("0x82, the read fails again")
+        << "0x82"
+        << "refuse@cmd=0x70,times=2" << QStringList{"0x70 read-config"};
+    QTest::newRow("0x82, the read succeeds now")
+        << "0x82"
+        << "refuse@cmd=0x70,times=1" << QStringList{"0x70 read-config"};
+    QTest::newRow("0x78, the read succeeds now") << "0x78"
+                                                 << "refuse@cmd=0xC0/03,times=1" << kReadBack78;
+}
+
+void TestFormDevice::noDefaultWithoutWrite()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, reads);
+
+    formtest::Recorders recorders;
+    QVERIFY(m_sim->Start({"--type", type, "--fault", fault}));
+    g_xmit.SetPortPaths({m_sim->LinkPath()});
+    QVERIFY(g_xmit.FindDevice() != 0);
+    CSetting form;
+    Prepare(form); // the first read is refused
+
+    // "Set as Def. Param" while the form does not hold the device's record:
+    // nothing was written, so nothing is made the default and no beep says
+    // it was.
+    Mark();
+    form.findChild<QPushButton *>("setDefaultButton")->click();
+    Ticks(form, 1);
+    QCOMPARE(Requests(), reads);
+    QCOMPARE(recorders.beeps, (QList<QPair<int, int>>{}));
+    QCOMPARE(form.m_defaultRequest, quint8(0));
+    QCOMPARE(g_xmit.m_rebootPending, 0);
 }
 
 namespace {
