@@ -375,7 +375,9 @@ void MalformedInputTest::replyFrames_data()
         << FakeLine::okReply(QByteArray(4096, '\x02')) << true << QByteArray(4096, '\x02');
     QTest::newRow("length 65535 announced")
         << Hex("02F8FFFF") + QByteArray(16, 'e') << false << none;
-    QTest::newRow("length 4097 high byte, then silence") << Hex("02F810") << false << none;
+    QTest::newRow("high byte of 4096, then silence") << Hex("02F810") << false << none;
+    QTest::newRow("high byte of 4352, then silence") << Hex("02F811") << false << none;
+    QTest::newRow("high byte of 65280, then silence") << Hex("02F8FF") << false << none;
     QTest::newRow("4096 announced, 10 sent")
         << Hex("02F81000") + QByteArray(10, 'f') << false << none;
     QTest::newRow("4097 announced, then a good frame")
