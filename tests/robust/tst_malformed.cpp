@@ -461,13 +461,18 @@ void MalformedInputTest::replyMutations()
     Rng rng(kSeed);
     static const int kSizes[] = {0, 1, 2, 3, 4, 100, 254, 255, 256, 257, 600, 4095, 4096};
     int accepted = 0;
-    for (int n = 0; n < 1500; ++n) {
+    for (int n = 0; n < 2000; ++n) {
         const int size = kSizes[rng.Below(int(std::size(kSizes)))];
         const QByteArray payload = rng.Bytes(size);
         const QByteArray frame = FakeLine::okReply(payload);
         // Every tenth case is the valid frame itself: it must come through.
         const bool intact = n % 10 == 0;
-        const QByteArray line = intact ? frame : Mutate(frame, rng, 5000);
+        QByteArray line = intact ? frame : Mutate(frame, rng, 5000);
+        // Most broken frames are followed by a good one, as from a device
+        // that answers again: the reader then usually finds its way back
+        // instead of waiting out its time-out, which keeps the run short.
+        if (!intact && n % 3 != 0)
+            line += FakeLine::okReply("end");
 
         FakeLink rig;
         rig.line->replies = {line};
@@ -485,7 +490,7 @@ void MalformedInputTest::replyMutations()
             QVERIFY2(Payload(rig.xmit) == payload, qPrintable(where));
         }
     }
-    QVERIFY(accepted >= 150);
+    QVERIFY(accepted >= 200);
 }
 
 // ---- configuration records ----------------------------------------------------
@@ -1117,16 +1122,17 @@ void MalformedInputTest::catalogueMutations()
     Rng rng(kSeed + 5);
     formtest::Recorders recorders;
     g_relaxDigestChecks = 1;
-    const QString cfgPath = m_folder + QStringLiteral("firmware.cfg");
     QVERIFY(WriteFile(m_folder + QStringLiteral("extension.bin"), "unchecked\n"));
     const QByteArray valid("600 0 2 4660 2 12 L Logo logo.dg1 0123456789ABCDEF0123456789ABCDEF\n"
                            "601 4 1 7 5 3 - Font font.bin d\n"
                            "602 0 0 0 0 1 L Table table.bin d\n");
-    for (int n = 0; n < 300; ++n) {
+    for (int n = 0; n < 1000; ++n) {
         QByteArray cfg = Mutate(valid, rng, 4096);
         // Now and then a separator or a folder step where a name may be.
         if (rng.Below(3) == 0)
             cfg.insert(rng.Below(int(cfg.size()) + 1), rng.Below(2) ? "/" : " .. ");
+        // A new file each time: overwriting one costs a flush on some file systems.
+        const QString cfgPath = m_folder + QStringLiteral("firmware%1.cfg").arg(n);
         QVERIFY(WriteFile(cfgPath, cfg));
         FakeLink rig;
         QList<QByteArray> headers;
