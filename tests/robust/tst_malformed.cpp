@@ -289,6 +289,8 @@ private slots:
     void repliesIntoSmallBuffers_data();
     void repliesIntoSmallBuffers();
     void replyMutations();
+    void discoveryReplies_data();
+    void discoveryReplies();
 
     void deviceText_data();
     void deviceText();
@@ -311,6 +313,8 @@ private slots:
 
     void configFiles_data();
     void configFiles();
+    void unreadablePaths_data();
+    void unreadablePaths();
 
     void componentLines_data();
     void componentLines();
@@ -494,6 +498,37 @@ void MalformedInputTest::replyMutations()
 }
 
 // ---- configuration records ----------------------------------------------------
+
+void MalformedInputTest::discoveryReplies_data()
+{
+    QTest::addColumn<QByteArray>("first"); // the first port's reply
+    QTest::addColumn<int>("found");        // software version found
+
+    const QByteArray device = FakeLine::okReply(Hex("820903"));
+    QTest::newRow("first silent after a length high byte") << Hex("02F8FF") << 9;
+    QTest::newRow("first sends a bad check") << Hex("02F14100") << 9;
+    QTest::newRow("first refuses") << RefusedReply() << 9;
+    QTest::newRow("first: identity of one byte") << FakeLine::okReply(Hex("82")) << 9;
+    QTest::newRow("first: 4096 bytes of noise") << FakeLine::okReply(QByteArray(4096, 'n')) << 9;
+    QTest::newRow("first: identity of 4096 bytes")
+        << FakeLine::okReply(Hex("780504") + QByteArray(4093, char(0xFF))) << 5;
+}
+
+void MalformedInputTest::discoveryReplies()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(int, found);
+
+    FakeBus bus;
+    bus.add(QStringLiteral("A"))->replies = {first};
+    bus.add(QStringLiteral("B"))->replies = {FakeLine::okReply(Hex("820903"))};
+    CXmit xmit;
+    xmit.SetPortPaths({QStringLiteral("A"), QStringLiteral("B")});
+    xmit.SetPortFactory([&bus] { return std::make_unique<FakeBusPort>(&bus); });
+    QCOMPARE(int(xmit.FindDevice()), found);
+    QVERIFY(xmit.m_replyLength >= 0 && xmit.m_replyLength <= kReplyCapacity);
+    QCOMPARE(xmit.CurrentPortPath(), QString::fromLatin1(found == 9 ? "B" : "A"));
+}
 
 void MalformedInputTest::deviceText_data()
 {
@@ -990,6 +1025,43 @@ void MalformedInputTest::configFiles()
                  int(ParseStatus::Complete));
         QCOMPARE(record, SampleRecord());
     }
+}
+
+void MalformedInputTest::unreadablePaths_data()
+{
+    using S = ConfigFileRead::Status;
+    QTest::addColumn<QString>("path"); // relative: inside the test folder
+    QTest::addColumn<int>("config");
+    QTest::addColumn<int>("iq");
+
+    QTest::newRow("missing") << "missing.vxc" << int(S::CannotOpen) << int(IqFileRead::CannotOpen);
+    QTest::newRow("a folder") << "folder" << int(S::CannotOpen) << int(IqFileRead::CannotOpen);
+    QTest::newRow("endless zeros") << "/dev/zero" << int(S::TooLong) << int(IqFileRead::Ok);
+    QTest::newRow("empty name") << "" << int(S::CannotOpen) << int(IqFileRead::CannotOpen);
+}
+
+void MalformedInputTest::unreadablePaths()
+{
+    QFETCH(QString, path);
+    QFETCH(int, config);
+    QFETCH(int, iq);
+
+    QVERIFY(QDir(m_folder).mkdir(QStringLiteral("folder")));
+    if (path.isEmpty()) {
+        for (int i = 0; i < 2; ++i)
+            QTest::ignoreMessage(QtWarningMsg, "QFSFileEngine::open: No file name specified");
+    }
+    const QString full = path.isEmpty()               ? path
+                         : QDir::isAbsolutePath(path) ? path
+                                                      : m_folder + path;
+    const ConfigFileRead read = ReadConfigFile(full, kDeviceType82);
+    QCOMPARE(int(read.status), config);
+    IqCalibrationTable table = SentinelTable();
+    QCOMPARE(int(ReadIqFile(full, table)), iq);
+    if (iq != int(IqFileRead::Ok))
+        QVERIFY(SameTable(table, SentinelTable()));
+    else
+        QCOMPARE(table.rowCount, 0); // a count of zero, then nothing more is read
 }
 
 // ---- firmware catalogue -------------------------------------------------------------
