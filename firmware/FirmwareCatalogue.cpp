@@ -28,12 +28,20 @@ QString ApplicationName()
     return name.isEmpty() ? QStringLiteral("ZEPHALINK") : name;
 }
 
-// One text line of an 8-bit file without its line end; false at the end.
+// Longest line kept: far more than any line of the catalogue needs.
+constexpr qint64 kMaxLineBytes = 4096;
+
+// One text line of an 8-bit file without its line end; false at the end. A
+// longer line keeps its first kMaxLineBytes bytes and the rest is skipped, so
+// a file without line ends cannot fill the memory, nor its tail pass for the
+// next line.
 bool ReadTextLine(QFile &file, QString *line)
 {
     if (file.atEnd())
         return false;
-    QByteArray bytes = file.readLine();
+    QByteArray bytes = file.readLine(kMaxLineBytes);
+    for (QByteArray rest = bytes; !rest.isEmpty() && !rest.endsWith('\n');)
+        rest = file.readLine(kMaxLineBytes);
     if (bytes.endsWith('\n'))
         bytes.chop(1);
     if (bytes.endsWith('\r'))

@@ -265,6 +265,9 @@ bool LeavesFolder(const QString &name)
            name == QLatin1String(".");
 }
 
+// Longest line of firmware.cfg the catalogue keeps.
+constexpr int kMaxCatalogueLine = 4096;
+
 // Replies for a catalogue walk: each component opens, reads its header and
 // closes, so every third reply carries the header.
 void ScriptHeaders(FakeLine &line, const QList<QByteArray> &headers)
@@ -1162,6 +1165,10 @@ void MalformedInputTest::catalogues_data()
     QTest::newRow("very long line")
         << QByteArray("1 0 0 0 0 0 L n ") + QByteArray(100000, 'x') << header << "0"
         << "0";
+    QTest::newRow("line past 4096 bytes, then a good line")
+        << QByteArray("1 0 0 0 0 0 L n ") + QByteArray(5000, 'x') + " d\r\n2 0 0 0 0 0 L n f d\n"
+        << header << "0 0"
+        << "0 0";
 }
 
 void MalformedInputTest::catalogues()
@@ -1183,6 +1190,11 @@ void MalformedInputTest::catalogues()
     LoadComponentList(rig.xmit, cfgPath, m_folder + QStringLiteral("extension.bin"), list);
     QCOMPARE(Flags(list, &ComponentEntry::refused), refused);
     QCOMPARE(Flags(list, &ComponentEntry::needsWrite), needsWrite);
+    // No field of a line can outgrow the longest line kept.
+    for (int i = 0; i < list.count; ++i) {
+        const ComponentEntry &e = list.entries[i];
+        QVERIFY(e.file.size() + e.name.size() + e.digest.size() <= kMaxCatalogueLine);
+    }
     // A refused line is never read from the device: three exchanges (open,
     // read, close) for each of the others, none for it.
     const int taken = int(refused.count(u'0'));
