@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <limits>
 #include <random>
 
 namespace {
@@ -319,6 +320,8 @@ private slots:
     void unreadablePaths_data();
     void unreadablePaths();
 
+    void leadingNumbers_data();
+    void leadingNumbers();
     void componentLines_data();
     void componentLines();
     void catalogues_data();
@@ -1068,6 +1071,42 @@ void MalformedInputTest::unreadablePaths()
 }
 
 // ---- firmware catalogue -------------------------------------------------------------
+
+void MalformedInputTest::leadingNumbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("iq");      // ParseLeadingInt, for the I/Q cells
+    QTest::addColumn<int>("catalog"); // ReadDecimal, for firmware.cfg and package names
+
+    const int max = std::numeric_limits<qint32>::max();
+    const int min = std::numeric_limits<qint32>::min();
+    QTest::newRow("empty") << QString() << 0 << 0;
+    QTest::newRow("blanks only") << QString(1000, u' ') << 0 << 0;
+    QTest::newRow("sign only") << QStringLiteral("-") << 0 << 0;
+    QTest::newRow("two signs") << QStringLiteral("+-5") << 0 << 0;
+    QTest::newRow("largest") << QStringLiteral("2147483647") << max << max;
+    QTest::newRow("one past the largest") << QStringLiteral("2147483648") << max << max;
+    QTest::newRow("smallest") << QStringLiteral("-2147483648") << min << min;
+    QTest::newRow("one past the smallest") << QStringLiteral("-2147483649") << min << min;
+    QTest::newRow("100000 nines") << QString(100000, u'9') << max << max;
+    QTest::newRow("digits then letters") << QStringLiteral("12abc") << 12 << 12;
+    QTest::newRow("line feed before") << QStringLiteral("\n7") << 7 << 0;
+    QTest::newRow("NUL before") << QString::fromLatin1("\0"
+                                                       "7",
+                                                       2)
+                                << 0 << 0;
+    QTest::newRow("digits of another script") << QString::fromUtf8("\u0663") << 0 << 0;
+}
+
+void MalformedInputTest::leadingNumbers()
+{
+    QFETCH(QString, text);
+    QFETCH(int, iq);
+    QFETCH(int, catalog);
+
+    QCOMPARE(ParseLeadingInt(text), iq);
+    QCOMPARE(ReadDecimal(text), catalog);
+}
 
 void MalformedInputTest::componentLines_data()
 {
