@@ -75,7 +75,15 @@ public:
             break;
         case State::LengthHigh:
             m_length += b * 256;
-            m_state = State::Length;
+            if (m_length > kReplyCapacity) {
+                // Already too long whatever the low byte: refused now, so the
+                // owner's length never shows more than the buffer holds, even
+                // when the line falls silent here.
+                m_length = 0;
+                m_state = State::Idle;
+            } else {
+                m_state = State::Length;
+            }
             break;
         case State::Length:
             m_length += b;
