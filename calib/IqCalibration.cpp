@@ -1,6 +1,7 @@
 #include "calib/IqCalibration.h"
 
 #include "app/AppState.h"
+#include "app/DecimalText.h"
 #include "link/CXmit.h"
 
 #include <algorithm>
@@ -92,23 +93,9 @@ bool DecodeIqFile(const QByteArray &bytes, IqCalibrationTable &table)
 
 qint32 ParseLeadingInt(const QString &text)
 {
-    qsizetype at = 0;
-    while (at < text.size() &&
-           (text.at(at) == u' ' || (text.at(at) >= u'\t' && text.at(at) <= u'\r')))
-        ++at;
-    bool negative = false;
-    if (at < text.size() && (text.at(at) == u'+' || text.at(at) == u'-')) {
-        negative = text.at(at) == u'-';
-        ++at;
-    }
-    qint64 value = 0;
-    constexpr qint64 kLimit = qint64(std::numeric_limits<qint32>::max()) + 1;
-    for (; at < text.size() && text.at(at) >= u'0' && text.at(at) <= u'9'; ++at)
-        value = std::min(kLimit, value * 10 + (text.at(at).unicode() - u'0'));
-    if (negative)
-        value = -value;
-    return qint32(std::clamp<qint64>(value, std::numeric_limits<qint32>::min(),
-                                     std::numeric_limits<qint32>::max()));
+    qint32 value = 0;
+    ScanDecimal(text, &value);
+    return value;
 }
 
 bool IqDeviceAccessAllowed(const CXmit &xmit)

@@ -1,6 +1,7 @@
 #include "firmware/FirmwareCatalogue.h"
 
 #include "app/AppState.h"
+#include "app/DecimalText.h"
 #include "app/StatusSink.h"
 #include "app/TextTable.h"
 #include "app/UserAlerts.h"
@@ -61,24 +62,9 @@ bool NameStaysInFolder(const QString &name)
 
 qint32 ReadDecimal(const QString &text)
 {
-    qsizetype i = 0;
-    while (i < text.size() && (text.at(i) == u' ' || text.at(i) == u'\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text.at(i) == u'-' || text.at(i) == u'+')) {
-        negative = text.at(i) == u'-';
-        ++i;
-    }
-    qint64 value = 0;
-    for (; i < text.size() && text.at(i) >= u'0' && text.at(i) <= u'9'; ++i) {
-        value = value * 10 + (text.at(i).unicode() - u'0');
-        if (value > std::numeric_limits<qint32>::max())
-            value = qint64(std::numeric_limits<qint32>::max()) + 1; // saturate, keep reading
-    }
-    if (negative)
-        value = -value;
-    return qint32(qBound(qint64(std::numeric_limits<qint32>::min()), value,
-                         qint64(std::numeric_limits<qint32>::max())));
+    qint32 value = 0;
+    ScanDecimal(text, &value);
+    return value;
 }
 
 QString FirmwareFolderForHardware()

@@ -1,6 +1,7 @@
 #include "settings/CSetting.h"
 
 #include "app/AppState.h"
+#include "app/DecimalText.h"
 #include "app/DialogUnits.h"
 #include "app/StatusSink.h"
 #include "app/TextTable.h"
@@ -94,35 +95,6 @@ bool IsType82()
 bool IsBlank(QChar c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
-}
-
-// Reads an integer the way "%d" does: leading blanks skipped, an optional
-// sign, then digits up to the first other character ("12abc" is 12). False
-// when there are no digits. Numbers beyond the int range are held at its
-// ends, where the range checks catch them.
-bool ScanInt(const QString &text, int *value)
-{
-    qsizetype i = 0;
-    while (i < text.size() && IsBlank(text.at(i)))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text.at(i) == u'-' || text.at(i) == u'+')) {
-        negative = text.at(i) == u'-';
-        ++i;
-    }
-    qint64 magnitude = 0;
-    bool any = false;
-    while (i < text.size() && text.at(i) >= u'0' && text.at(i) <= u'9') {
-        any = true;
-        magnitude =
-            std::min<qint64>(magnitude * 10 + (text.at(i).unicode() - u'0'), qint64(INT_MAX) + 1);
-        ++i;
-    }
-    if (!any)
-        return false;
-    const qint64 signedValue = negative ? -magnitude : magnitude;
-    *value = int(std::clamp<qint64>(signedValue, INT_MIN, INT_MAX));
-    return true;
 }
 
 // Reads an unsigned number the way "%u" does: a leading minus sign is taken
@@ -994,21 +966,21 @@ bool CSetting::ReadControls()
     v.guardInterval = m_guardList->currentIndex();
     v.audioBitrate = m_audioBitrateList->currentIndex();
     v.levelPosition = m_levelSlider->value();
-    if (!ScanInt(m_frequencyEdit->text(), &v.frequencyKhz) ||
-        !ScanInt(m_tsIdEdit->text(), &v.transportStreamId) ||
-        !ScanInt(m_networkVersionEdit->text(), &v.networkVersion) ||
-        !ScanInt(m_originalNetworkIdEdit->text(), &v.originalNetworkId) ||
-        !ScanInt(m_networkIdEdit->text(), &v.networkId))
+    if (!ScanDecimal(m_frequencyEdit->text(), &v.frequencyKhz) ||
+        !ScanDecimal(m_tsIdEdit->text(), &v.transportStreamId) ||
+        !ScanDecimal(m_networkVersionEdit->text(), &v.networkVersion) ||
+        !ScanDecimal(m_originalNetworkIdEdit->text(), &v.originalNetworkId) ||
+        !ScanDecimal(m_networkIdEdit->text(), &v.networkId))
         return failInteger();
     v.networkName = m_networkNameEdit->text();
-    if (!ScanInt(m_serviceIdEdit->text(), &v.serviceId))
+    if (!ScanDecimal(m_serviceIdEdit->text(), &v.serviceId))
         return failInteger();
     v.serviceName = m_serviceNameEdit->text();
-    if (!ScanInt(m_lcnEdit->text(), &v.logicalChannelNumber) ||
-        !ScanInt(m_pmtPidEdit->text(), &v.pmtPid) ||
-        !ScanInt(m_videoPidEdit->text(), &v.videoPid) ||
-        !ScanInt(m_videoBitrateEdit->text(), &v.videoBitrateKbps) ||
-        !ScanInt(m_audioPidEdit->text(), &v.audioPid))
+    if (!ScanDecimal(m_lcnEdit->text(), &v.logicalChannelNumber) ||
+        !ScanDecimal(m_pmtPidEdit->text(), &v.pmtPid) ||
+        !ScanDecimal(m_videoPidEdit->text(), &v.videoPid) ||
+        !ScanDecimal(m_videoBitrateEdit->text(), &v.videoBitrateKbps) ||
+        !ScanDecimal(m_audioPidEdit->text(), &v.audioPid))
         return failInteger();
 
     // Then the checks, the first failure stops them; the values stay as read.

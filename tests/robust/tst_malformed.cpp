@@ -1094,7 +1094,7 @@ void MalformedInputTest::leadingNumbers_data()
     QTest::newRow("one past the smallest") << QStringLiteral("-2147483649") << min << min;
     QTest::newRow("100000 nines") << QString(100000, u'9') << max << max;
     QTest::newRow("digits then letters") << QStringLiteral("12abc") << 12 << 12;
-    QTest::newRow("line feed before") << QStringLiteral("\n7") << 7 << 0;
+    QTest::newRow("line feed before") << QStringLiteral("\n7") << 7 << 7;
     QTest::newRow("NUL before") << QString::fromLatin1("\0"
                                                        "7",
                                                        2)
