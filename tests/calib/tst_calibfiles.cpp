@@ -1,5 +1,6 @@
 // File names, the .iqc codec, reading configuration files with their
 // refusals, and saving that keeps the old file when the write fails.
+#include "CalibTestFiles.h"
 #include "app/AppState.h"
 #include "calib/CalibFiles.h"
 #include "link/CXmit.h"
@@ -11,29 +12,12 @@
 
 namespace {
 
-QByteArray Hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
 IqCalibrationTable TableOf(std::initializer_list<IqCalibrationRow> rows)
 {
     IqCalibrationTable t;
     for (const IqCalibrationRow &r : rows)
         t.rows[size_t(t.rowCount++)] = r;
     return t;
-}
-
-bool WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 // A compact record header: magic, header byte, total length.

@@ -1,6 +1,7 @@
 // The four file buttons: dialogs, names, what reaches the form and the
 // device, and the messages and beeps the technician gets.
 #include "CalibRecorders.h"
+#include "CalibTestFiles.h"
 #include "app/AppState.h"
 #include "app/SimulatorProcess.h"
 #include "calib/CIqList.h"
@@ -14,23 +15,6 @@ namespace {
 
 using Beeps = QList<QPair<int, int>>;
 const Beeps kFileBeep{{440, 250}};
-
-QByteArray Hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-bool WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QByteArray CompactRecord(int length)
 {

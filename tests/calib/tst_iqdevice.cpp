@@ -1,5 +1,6 @@
 // The I/Q table against the simulator on a pseudo-terminal: which requests
 // go out, in which order, and what the table holds afterwards.
+#include "CalibTestFiles.h"
 #include "app/AppState.h"
 #include "app/SimulatorProcess.h"
 #include "calib/IqCalibration.h"
@@ -8,11 +9,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray Hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
 
 QByteArray Rows(int count)
 {
