@@ -200,6 +200,22 @@ bool CXmit::IsDeviceReply(quint8 code, const quint8 *payload, int length)
            (payload[0] == kDeviceType82 || payload[0] == kDeviceType78) && payload[1] != 0;
 }
 
+// Opens one candidate port of a scan; a port that exists but cannot be
+// opened is noted among the refusals, a missing one is passed over quietly.
+std::unique_ptr<SerialPort> CXmit::OpenForScan(const QString &path)
+{
+    std::unique_ptr<SerialPort> port = m_factory();
+    if (!port)
+        return nullptr;
+    QString why;
+    const SerialPort::OpenResult opened = port->open(path, &why);
+    if (opened == SerialPort::OpenResult::Ok)
+        return port;
+    if (opened != SerialPort::OpenResult::Missing)
+        m_refusals.append({path, why, opened});
+    return nullptr;
+}
+
 quint8 CXmit::FindDeviceSequential()
 {
     ClosePort();
@@ -214,16 +230,9 @@ quint8 CXmit::FindDeviceSequential()
     for (int k = 0; k < count; ++k) {
         const int i = (start + k) % count;
         const QString &path = ports.at(i);
-        std::unique_ptr<SerialPort> port = m_factory();
+        std::unique_ptr<SerialPort> port = OpenForScan(path);
         if (!port)
             continue;
-        QString why;
-        const SerialPort::OpenResult opened = port->open(path, &why);
-        if (opened != SerialPort::OpenResult::Ok) {
-            if (opened != SerialPort::OpenResult::Missing)
-                m_refusals.append({path, why, opened});
-            continue;
-        }
         m_hPort = std::move(port);
         m_portPath = path;
 
@@ -272,16 +281,9 @@ quint8 CXmit::FindDevice()
     for (int k = 0; k < count; ++k) {
         const int i = (start + k) % count;
         const QString &path = ports.at(i);
-        std::unique_ptr<SerialPort> port = m_factory();
+        std::unique_ptr<SerialPort> port = OpenForScan(path);
         if (!port)
             continue;
-        QString why;
-        const SerialPort::OpenResult opened = port->open(path, &why);
-        if (opened != SerialPort::OpenResult::Ok) {
-            if (opened != SerialPort::OpenResult::Missing)
-                m_refusals.append({path, why, opened});
-            continue;
-        }
         Probe &probe = probes.emplace_back();
         probe.index = i;
         probe.path = path;
