@@ -87,17 +87,23 @@ void Report(const char *label, double seconds, qint64 wireBytes)
                 seconds, static_cast<long long>(wireBytes), limit, seconds / limit);
 }
 
+// Starts a simulated device of the given type and finds it on its terminal.
+bool Connect(vxtest::Simulator &sim, CXmit &xmit, const QString &type, const QStringList &options)
+{
+    if (!sim.Start(QStringList{QStringLiteral("--type"), type} + options))
+        return false;
+    xmit.SetPortPaths({sim.LinkPath()});
+    return xmit.FindDevice() != 0;
+}
+
 bool PacedTransfers(int kib)
 {
     const QStringList paced{"--baud", QString::number(kBaud), "--pace-input"};
     const QByteArray data = Pattern(qint64(kib) * 1024, 5);
     {
         vxtest::Simulator sim;
-        if (!sim.Start(QStringList{"--type", "0x82"} + paced))
-            return false;
         CXmit xmit;
-        xmit.SetPortPaths({sim.LinkPath()});
-        if (xmit.FindDevice() == 0)
+        if (!Connect(sim, xmit, QStringLiteral("0x82"), paced))
             return false;
         QElapsedTimer clock;
         clock.start();
@@ -117,11 +123,8 @@ bool PacedTransfers(int kib)
             return false;
         f.close();
         vxtest::Simulator sim;
-        if (!sim.Start(QStringList{"--type", "0x78"} + paced))
-            return false;
         CXmit xmit;
-        xmit.SetPortPaths({sim.LinkPath()});
-        if (xmit.FindDevice() == 0)
+        if (!Connect(sim, xmit, QStringLiteral("0x78"), paced))
             return false;
         QElapsedTimer clock;
         clock.start();

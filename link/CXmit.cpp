@@ -200,6 +200,17 @@ bool CXmit::IsDeviceReply(quint8 code, const quint8 *payload, int length)
            (payload[0] == kDeviceType82 || payload[0] == kDeviceType78) && payload[1] != 0;
 }
 
+// Every scan starts from nothing: no port open, no refusals yet. Returns the
+// candidate ports and, in *start, the index the scan begins at.
+QStringList CXmit::BeginScan(int *start)
+{
+    ClosePort();
+    m_refusals.clear();
+    const QStringList ports = PortPaths();
+    *start = ports.isEmpty() ? 0 : ScanStart(ports);
+    return ports;
+}
+
 // Opens one candidate port of a scan; a port that exists but cannot be
 // opened is noted among the refusals, a missing one is passed over quietly.
 std::unique_ptr<SerialPort> CXmit::OpenForScan(const QString &path)
@@ -218,14 +229,11 @@ std::unique_ptr<SerialPort> CXmit::OpenForScan(const QString &path)
 
 quint8 CXmit::FindDeviceSequential()
 {
-    ClosePort();
-    m_refusals.clear();
-
-    const QStringList ports = PortPaths();
+    int start = 0;
+    const QStringList ports = BeginScan(&start);
     const int count = static_cast<int>(ports.size());
     if (count == 0)
         return 0;
-    const int start = ScanStart(ports);
 
     for (int k = 0; k < count; ++k) {
         const int i = (start + k) % count;
@@ -250,14 +258,11 @@ quint8 CXmit::FindDeviceSequential()
 
 quint8 CXmit::FindDevice()
 {
-    ClosePort();
-    m_refusals.clear();
-
-    const QStringList ports = PortPaths();
+    int start = 0;
+    const QStringList ports = BeginScan(&start);
     const int count = static_cast<int>(ports.size());
     if (count == 0)
         return 0;
-    const int start = ScanStart(ports);
 
     // Every candidate port, in scan order, with its own reply.
     struct Probe

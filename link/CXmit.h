@@ -126,6 +126,7 @@ private:
     bool StoreIdentity();
     static bool IsDeviceReply(quint8 code, const quint8 *payload, int length);
     int ScanStart(const QStringList &ports) const;
+    QStringList BeginScan(int *start);
     std::unique_ptr<SerialPort> OpenForScan(const QString &path);
     static void DropStaleInput(SerialPort &port);
     void BuildRequest(quint8 command, const quint8 *payload, int length);
